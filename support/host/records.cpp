@@ -1,0 +1,2 @@
+// Compiling the contract header on its own checks every record layout.
+#include "host.h"
