@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config.h"
 #include "host.h"
 
 namespace bbs {
@@ -56,15 +57,6 @@ struct ClockPort {
 };
 
 // ------------------------------------------------------------- settings
-
-struct ClassDefinition {
-    std::string name;
-    std::string description;
-    std::string auto_switch;
-    std::vector<std::string> keys;
-    uint8_t flags = 0;
-    int32_t credits = 0;
-};
 
 struct HostSettings {
     std::vector<std::string> dlls;  // plug-ins in load order

@@ -1,0 +1,106 @@
+// A small plug-in that exercises the frame: init order, a re-arming timer,
+// polling under limited output room, a global command, a chained password
+// check, the log-on, hang-up and shutdown routines. Built twice, as KRVTSTA
+// and KRVTSTB, from this one source.
+#include <cstdlib>
+
+#include "host.h"
+
+namespace {
+int input_routine();
+void hangup_routine();
+void shutdown_routine();
+int logon_routine();
+
+module_descriptor descriptor = {"", {}, logon_routine, input_routine, dfsthn, nullptr, nullptr,
+                                hangup_routine, nullptr, nullptr, shutdown_routine};
+message_block *block;
+const char *command_word;
+const char *notice_key;
+int tick_seconds;
+int tick_limit;
+int ticks;
+chkpsw_t previous_chkpsw;
+int chunks_left[MAX_LINES];
+int chunks_sent[MAX_LINES];
+
+void tick() {
+    ++ticks;
+    shocst("TEST TICK", "%s %d", PLUGIN_NAME, ticks);
+    if (ticks < tick_limit) rtkick(tick_seconds, tick);
+}
+
+int password_check(const char *password) {
+    shocst("TEST CHKPSW", "%s", PLUGIN_NAME);
+    return previous_chkpsw(password);
+}
+
+void poller() {
+    if (btuoba(usrnum) < 100) return;  // no room: try again on a later call
+    ++chunks_sent[usrnum];
+    prf("chunk %d\n", chunks_sent[usrnum]);
+    outprf(usrnum);
+    if (--chunks_left[usrnum] <= 0) stop_polling(usrnum);
+}
+
+int command_routine() {
+    if (margc == 0 || !sameas(margv[0], command_word)) return 0;
+    if (margc >= 3 && sameas(margv[1], "POLL")) {
+        chunks_left[usrnum] = std::atoi(margv[2]);
+        chunks_sent[usrnum] = 0;
+        begin_polling(usrnum, poller);
+        return 1;
+    }
+    setmbk(block);
+    prfmsg(10, static_cast<int>(margc));
+    outprf(usrnum);
+    rstmbk();
+    return 1;
+}
+
+int logon_routine() {
+    if (haskey(notice_key)) {
+        setmbk(block);
+        prfmsg(13, PLUGIN_NAME);
+        outprf(usrnum);
+        rstmbk();
+    }
+    return 0;
+}
+
+int input_routine() {
+    setmbk(block);
+    int stay = 1;
+    if (usrptr->module_substate == 0) {
+        prfmsg(11);
+        usrptr->module_substate = 1;
+    } else if (margc > 0 && sameas(margv[0], "QUIT")) {
+        stay = 0;
+    } else {
+        prfmsg(12, input);
+    }
+    outprf(usrnum);
+    rstmbk();
+    return stay;
+}
+
+void hangup_routine() { shocst("TEST HANGUP", "%s %s", PLUGIN_NAME, usaptr->user_id); }
+
+void shutdown_routine() { clsmsg(block); }
+}  // namespace
+
+BBS_EXPORT void PLUGIN_INIT() {
+    shocst("TEST INIT", "%s", PLUGIN_NAME);
+    stzcpy(descriptor.name, gmdnam(PLUGIN_NAME ".MDF"), sizeof descriptor.name);
+    register_module(&descriptor);
+    block = opnmsg(PLUGIN_LOWER ".mcv");
+    command_word = stgopt(1);
+    tick_seconds = numopt(2, 1, 60);
+    tick_limit = numopt(3, 0, 100);
+    notice_key = stgopt(4);
+    ticks = 0;
+    globalcmd(command_routine);
+    previous_chkpsw = chkpsw;
+    chkpsw = password_check;
+    if (tick_limit > 0) rtkick(tick_seconds, tick);
+}
