@@ -1,0 +1,83 @@
+// Descriptor files and gmdnam.
+//
+//     # File Viewer
+//     NAME=File Viewer
+//     DESCRIPTION=Page through text files on the server
+//
+// NAME is required and not empty; DESCRIPTION is optional. Keys are
+// matched with case ignored; other keys are refused, so that a misspelt
+// NAME is not taken for a missing one. Comments and blanks as in
+// WGSERV.CFG (config_lines.h). The plug-in copies at most 24 characters of
+// the name into its descriptor.
+#include "descriptor.h"
+
+#include <deque>
+
+#include "config_lines.h"
+#include "core.h"
+
+namespace bbs {
+
+std::optional<ModuleDescription> parse_descriptor_text(const std::string &file_name, std::string_view text,
+                                                       std::vector<std::string> &errors) {
+    const size_t before = errors.size();
+    auto error = [&](int line, const std::string &what) {
+        errors.push_back(file_name + ":" + std::to_string(line) + ": " + what);
+    };
+    ModuleDescription out;
+    int name_line = 0, description_line = 0;
+    for (const ConfigLine &l : read_config_lines(text)) {
+        if (l.type == ConfigLine::section) {
+            error(l.number, "sections are not used in a descriptor file");
+        } else if (l.type == ConfigLine::malformed) {
+            error(l.number, "expected KEY=VALUE, found '" + l.value + "'");
+        } else if (same_key(l.key, "NAME") || same_key(l.key, "DESCRIPTION")) {
+            bool is_name = same_key(l.key, "NAME");
+            int &seen = is_name ? name_line : description_line;
+            if (seen != 0) {
+                error(l.number, (is_name ? "NAME" : "DESCRIPTION") + std::string(" is set twice (first on line ") +
+                                    std::to_string(seen) + ")");
+                continue;
+            }
+            seen = l.number;
+            if (is_name && l.value.empty()) error(l.number, "NAME is empty");
+            (is_name ? out.name : out.description) = l.value;
+        } else {
+            error(l.number, "unknown key '" + l.key + "' (known: NAME, DESCRIPTION)");
+        }
+    }
+    if (name_line == 0) errors.push_back(file_name + ": no NAME= line");
+    if (errors.size() != before) return std::nullopt;
+    return out;
+}
+
+std::optional<ModuleDescription> parse_descriptor_file(const std::string &path, std::vector<std::string> &errors) {
+    std::string text, why;
+    if (!read_whole_file(path, text, why)) {
+        errors.push_back(cannot_read(path, why));
+        return std::nullopt;
+    }
+    return parse_descriptor_text(base_name(path), text, errors);
+}
+
+}  // namespace bbs
+
+// A name the plug-in may keep: gmdnam's texts live as long as the process.
+const char *gmdnam(const char *descriptor_file) {
+    static std::deque<std::string> names;
+    std::string requested = descriptor_file ? descriptor_file : "";
+    if (requested.empty()) {
+        bbs::report_startup_error("gmdnam called without a file name");
+        return names.emplace_back().c_str();
+    }
+    std::vector<std::string> errors;
+    std::optional<bbs::ModuleDescription> found =
+        bbs::parse_descriptor_file(bbs::find_file_ignoring_case(requested), errors);
+    for (const std::string &e : errors) bbs::report_startup_error(e);
+    if (found) return names.emplace_back(found->name).c_str();
+    // The file's stem, so that the plug-in still registers under a name the
+    // operator recognises while the fault above stops the start.
+    std::string stem = bbs::base_name(requested);
+    if (size_t dot = stem.find_last_of('.'); dot != std::string::npos && dot > 0) stem.erase(dot);
+    return names.emplace_back(stem).c_str();
+}

@@ -1,0 +1,28 @@
+// Descriptor files ("KRVFV.MDF", ...): the name under which a plug-in
+// registers and a line describing it, as KEY=VALUE lines. gmdnam (host.h)
+// reads them; `bbshost check` uses parse_descriptor_file.
+#ifndef BBS_DESCRIPTOR_H
+#define BBS_DESCRIPTOR_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bbs {
+
+struct ModuleDescription {
+    std::string name;          // NAME=: what gmdnam gives
+    std::string description;   // DESCRIPTION=: one line for the operator
+};
+
+// Parses a descriptor file's text. Errors are appended as "FILE:LINE: ..."
+// (or "FILE: ..." for a fault of the whole file); the result is empty
+// unless there was none.
+std::optional<ModuleDescription> parse_descriptor_text(const std::string &file_name, std::string_view text,
+                                                       std::vector<std::string> &errors);
+std::optional<ModuleDescription> parse_descriptor_file(const std::string &path, std::vector<std::string> &errors);
+
+}  // namespace bbs
+
+#endif
