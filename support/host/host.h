@@ -190,8 +190,8 @@ extern bgnedt_t bgnedt;
 #define UID_UNKNOWN 4
 
 // editor completion codes handed to the done routine
-#define EDITOR_SAVED 1
-#define EDITOR_ABORTED 0
+#define EDITOR_SAVED 0
+#define EDITOR_ABORTED 1
 
 // -------------------------------------------------- registration, events
 

@@ -1,0 +1,237 @@
+// Starting and stopping the host, the daily clean-up, the operator's purge.
+#include <dirent.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "datafile.h"
+#include "msgfile.h"
+#include "state.h"
+
+namespace bbs {
+
+void reset_registrations();
+void register_menu();
+void run_due_timers();
+void check_idle_lines();
+void install_host_checks();
+void init_classes();
+
+namespace {
+std::vector<std::string> g_uid_chain, g_psw_chain;  // installers, first installed first
+std::string g_sample_key;
+
+std::string lower(std::string s) {
+    for (char &ch : s) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+// NAME.so in the plug-in folder, the case of NAME ignored.
+std::string find_plugin(const std::string &folder, const std::string &name) {
+    std::string wanted = name + ".so";
+    DIR *d = opendir(folder.c_str());
+    if (d == nullptr) return "";
+    std::string found;
+    while (dirent *e = readdir(d))
+        if (strcasecmp(e->d_name, wanted.c_str()) == 0) {
+            found = folder + "/" + e->d_name;
+            break;
+        }
+    closedir(d);
+    return found;
+}
+
+void save_system_variables() { store_blob("sv2", &sv2, sizeof sv2); }
+
+bool cleanup_due() {
+    uint16_t t = today();
+    if (sv2.cleanup_date == t) return false;
+    int minutes = (now() >> 11) * 60 + ((now() >> 5) & 63);
+    // Yesterday's clean-up never ran (or today's time has come).
+    return minutes >= core().settings.cleanup_minutes || sv2.cleanup_date < packed_date_after(t, -1);
+}
+
+// Accounts whose timed class has run out go back to the class they had.
+void end_timed_classes() {
+    if (accbb == nullptr) return;
+    std::vector<account_record> expired;
+    account_record a;
+    dfaSetBlk(accbb);
+    for (int ok = dfaStepLock(&a, DFA_STEP_FIRST, 0); ok; ok = dfaStepLock(&a, DFA_STEP_NEXT, 0))
+        if (a.class_until != 0 && a.class_until <= today() && a.previous_class_name[0] != '\0') expired.push_back(a);
+    dfaRstBlk();
+    for (account_record &acc : expired) {
+        char back[sizeof acc.previous_class_name + 1];
+        stlcpy(back, acc.previous_class_name, sizeof back);
+        if (fndcls(back) == nullptr) continue;
+        stlcpy(acc.class_name, back, sizeof acc.class_name);
+        acc.previous_class_name[0] = '\0';
+        acc.class_until = 0;
+        save_account(acc);
+        write_audit("CLASS SWITCH ENDED", std::string("User-ID: ") + acc.user_id + " back to " + back);
+    }
+}
+}  // namespace
+
+bool start_host(const std::string &directory, const HostSettings &settings, const std::string &plugin_directory,
+                TerminalPort *terminal, ClockPort *clock, std::vector<std::string> &errors) {
+    Core &c = core();
+    errors.clear();
+    if (settings.lines < 1 || settings.lines > MAX_LINES) {
+        errors.push_back("LINES=" + std::to_string(settings.lines) + " is refused: the host serves 1 to " +
+                         std::to_string(MAX_LINES) + " lines (the plug-ins keep one table entry per line)");
+        return false;
+    }
+    clear_startup_errors();
+    reset_message_blocks();
+    set_bbs_directory(directory);
+    c.settings = settings;
+    c.terminal = terminal;
+    c.clock = clock;
+    c.clock_offset = 0;
+    c.loaded.clear();
+    g_uid_chain.clear();
+    g_psw_chain.clear();
+    outbsz = settings.output_buffer;
+    c.vdatmp_buffer.assign(outbsz, 0);
+    reset_registrations();
+    set_line_count(settings.lines);
+    if (!open_data_store(directory)) {
+        errors.push_back("cannot open the data files in " + directory + ": " + data_error());
+        return false;
+    }
+    {
+        CallTransaction t;
+        accbb = dfaOpen("ACCBB.DAT", sizeof(account_record), nullptr);
+        init_accounts();
+        init_mail();
+        std::memset(&sv2, 0, sizeof sv2);
+        load_blob("sv2", &sv2, sizeof sv2);
+        load_blob("clock_offset", &c.clock_offset, sizeof c.clock_offset);
+    }
+    init_classes();
+    g_sample_key = settings.sample_key;
+    sampky = g_sample_key.data();
+    install_host_checks();
+    register_menu();
+
+    for (const std::string &dll : settings.dlls) {
+        std::string path = find_plugin(plugin_directory, dll);
+        if (path.empty()) {
+            c.loaded.push_back({dll, "not found in " + plugin_directory + ", skipped"});
+            continue;
+        }
+        void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char *why = dlerror();
+            c.loaded.push_back({dll, std::string("could not be loaded (") + (why ? why : "?") + "), skipped"});
+            continue;
+        }
+        std::string symbol = "init__" + lower(dll);
+        auto init = reinterpret_cast<void (*)()>(dlsym(handle, symbol.c_str()));
+        if (init == nullptr) {
+            c.loaded.push_back({dll, "has no " + symbol + ", skipped"});
+            dlclose(handle);
+            continue;
+        }
+        c.handles.push_back(handle);
+        chkuid_t uid_before = chkuid;
+        chkpsw_t psw_before = chkpsw;
+        plugin_call(-1, [&] { init(); });
+        if (chkuid != uid_before) g_uid_chain.push_back(dll);
+        if (chkpsw != psw_before) g_psw_chain.push_back(dll);
+        c.loaded.push_back({dll, "loaded"});
+    }
+    for (const std::string &e : startup_errors()) errors.push_back(e);
+    if (!data_error().empty()) errors.push_back("data files: " + data_error());
+    if (!errors.empty()) {
+        stop_host("");
+        return false;
+    }
+    c.running = true;
+    if (cleanup_due()) run_daily_cleanup();
+    return true;
+}
+
+void stop_host(const std::string &farewell) {
+    Core &c = core();
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+        if (c.lines[i]->road == Road::Free) continue;
+        if (!farewell.empty()) deliver(static_cast<int>(i), farewell);
+        hang_up_now(static_cast<int>(i));
+    }
+    if (c.running)
+        for (size_t i = 1; i < c.modules.size(); ++i)
+            if (auto routine = c.modules[i]->shutdown_routine) plugin_call(-1, [&] { routine(); });
+    if (data_store_open()) {
+        CallTransaction t;
+        save_system_variables();
+        store_blob("clock_offset", &c.clock_offset, sizeof c.clock_offset);
+    }
+    reset_registrations();
+    for (void *h : c.handles) dlclose(h);
+    c.handles.clear();
+    reset_message_blocks();
+    close_data_store();
+    accbb = nullptr;
+    chkuid = nullptr;
+    chkpsw = nullptr;
+    c.running = false;
+}
+
+bool host_running() { return core().running; }
+const std::vector<LoadedModule> &loaded_modules() { return core().loaded; }
+
+std::vector<std::string> check_chain(bool password) {
+    std::vector<std::string> chain = password ? g_psw_chain : g_uid_chain;
+    std::reverse(chain.begin(), chain.end());  // the last installed is called first
+    chain.push_back("host");
+    return chain;
+}
+
+void set_audit_listener(std::function<void(const AuditEntry &)> listener) { core().audit_listener = std::move(listener); }
+
+void host_tick() {
+    if (!core().running) return;
+    run_due_timers();
+    check_idle_lines();
+    if (cleanup_due()) run_daily_cleanup();
+}
+
+void run_daily_cleanup() {
+    Core &c = core();
+    write_audit("DAILY CLEAN-UP", "Callers logged off for the daily clean-up");
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+        if (c.lines[i]->road == Road::Free) continue;
+        deliver(static_cast<int>(i), "\nThe BBS is closing for its daily clean-up. Please call again in a few minutes.\n");
+        hang_up_now(static_cast<int>(i));
+    }
+    for (size_t i = 1; i < c.modules.size(); ++i)
+        if (auto routine = c.modules[i]->daily_cleanup_routine) plugin_call(-1, [&] { routine(); });
+    CallTransaction t;
+    end_timed_classes();
+    sv2.cleanup_date = today();
+    save_system_variables();
+}
+
+int purge_tagged_accounts() {
+    std::vector<account_record> tagged;
+    if (accbb == nullptr) return 0;
+    {
+        CallTransaction t;
+        account_record a;
+        dfaSetBlk(accbb);
+        for (int ok = dfaStepLock(&a, DFA_STEP_FIRST, 0); ok; ok = dfaStepLock(&a, DFA_STEP_NEXT, 0))
+            if (a.account_flags & ACCOUNT_TAGGED_FOR_DELETION) tagged.push_back(a);
+        dfaRstBlk();
+    }
+    int removed = 0;
+    for (const account_record &a : tagged) {
+        CallTransaction t;
+        if (remove_account(a, "tagged for deletion, purged by the operator")) ++removed;
+    }
+    return removed;
+}
+
+}  // namespace bbs
