@@ -1,5 +1,7 @@
 #include "user_lookup.h"
 
+#include "core.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -73,6 +75,81 @@ TEST(JoinWords, CutsALongJoinAtTheEndOfTheBuffer) {
         join_words(buffer.bytes.get(), 1, static_cast<int>(c.words.size()) - 1);
         EXPECT_EQ(buffer.text(), c.full.substr(0, JOINED_TEXT_SIZE - 1)) << "a join of " << c.full.size();
     }
+}
+
+// ------------------------------------------------------ find_online_user
+
+struct OnLine {
+    int line;
+    const char *user_id;
+    int32_t session_class = SESSION_SIGNED_ON;
+    uint32_t session_flags = 0;
+};
+
+// Eight lines of the host core, with the given users on them.
+void put_on_line(const std::vector<OnLine> &users) {
+    bbs::set_line_count(8);
+    for (const OnLine &u : users) {
+        usroff(u.line)->session_class = u.session_class;
+        usroff(u.line)->session_flags = u.session_flags;
+        strcpy(uacoff(u.line)->user_id, u.user_id);
+    }
+}
+
+struct LookupCase {
+    const char *what;
+    std::vector<OnLine> users;
+    const char *typed;
+    int result;
+    const char *text_after;
+};
+
+void check_lookup(const LookupCase &c) {
+    put_on_line(c.users);
+    char text[JOINED_TEXT_SIZE] = {};
+    strcpy(text, c.typed);
+    EXPECT_EQ(find_online_user(text), c.result) << c.what;
+    EXPECT_STREQ(text, c.text_after) << c.what;
+}
+
+TEST(FindOnlineUser, ScanOrderDecidesBetweenWholeAndLeadingMatches) {
+    const LookupCase cases[] = {
+        {"second leading match reached before the whole one",
+         {{2, "Bobby"}, {3, "Bobcat"}, {5, "Bob"}}, "bob", USER_AMBIGUOUS, "bob"},
+        {"whole match on the lowest line", {{1, "Bob"}, {2, "Bobby"}, {3, "Bobcat"}}, "bob", USER_FOUND, "Bob"},
+        {"one leading match before the whole one", {{2, "Bobby"}, {5, "Bob"}}, "bob", USER_FOUND, "Bob"},
+        {"one leading match alone", {{2, "Bobby"}, {4, "Alice"}}, "bob", USER_FOUND, "Bobby"},
+        {"capitals as the account stores them", {{6, "BoB tHe BuIlDeR"}}, "bob the builder", USER_FOUND,
+         "BoB tHe BuIlDeR"},
+        {"a user-ID of full length", {{7, "Abcdefghijklmnopqrstuvwxyz012"}}, "abc", USER_FOUND,
+         "Abcdefghijklmnopqrstuvwxyz012"},
+        {"nobody begins with the text", {{1, "Alice"}, {2, "Bobby"}}, "carol", USER_NOT_FOUND, "carol"},
+        {"a longer text does not match a shorter ID", {{1, "Bob"}}, "bobby", USER_NOT_FOUND, "bobby"},
+        {"the lines are free", {}, "bob", USER_NOT_FOUND, "bob"},
+    };
+    for (const LookupCase &c : cases) check_lookup(c);
+}
+
+TEST(FindOnlineUser, PassesOverHiddenLinesAndUsersNotSignedOn) {
+    const LookupCase cases[] = {
+        {"hidden, exact ID", {{1, "Bob", SESSION_SIGNED_ON, SESSION_HIDDEN}}, "bob", USER_NOT_FOUND, "bob"},
+        {"class 3, exact ID", {{1, "Bob", 3}}, "bob", USER_NOT_FOUND, "bob"},
+        {"new user", {{1, "Bob", SESSION_NEW_USER}}, "bob", USER_NOT_FOUND, "bob"},
+        {"logging on", {{1, "Bob", SESSION_LOGGING_ON}}, "bob", USER_NOT_FOUND, "bob"},
+        {"class 4 counts", {{1, "Bob", 4}}, "bob", USER_FOUND, "Bob"},
+        {"other flag bits do not hide", {{1, "Bob", SESSION_SIGNED_ON, ~SESSION_HIDDEN}}, "bob", USER_FOUND, "Bob"},
+        {"a hidden leading match makes no ambiguity",
+         {{1, "Bobby", SESSION_SIGNED_ON, SESSION_HIDDEN}, {2, "Bobcat"}}, "bob", USER_FOUND, "Bobcat"},
+        {"nor does one not signed on", {{1, "Bobby", 3}, {2, "Bobcat"}, {3, "Bob", 0}}, "bob", USER_FOUND, "Bobcat"},
+    };
+    for (const LookupCase &c : cases) check_lookup(c);
+}
+
+TEST(FindOnlineUser, NoLinesFindsNobody) {
+    bbs::set_line_count(0);
+    char text[JOINED_TEXT_SIZE] = "bob";
+    EXPECT_EQ(find_online_user(text), USER_NOT_FOUND);
+    EXPECT_STREQ(text, "bob");
 }
 
 }  // namespace
