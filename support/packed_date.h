@@ -54,9 +54,9 @@ uint16_t is_valid_date(uint16_t date);
 
 // Days from `first` to `second`, for `first` not later than `second`; the
 // count is taken modulo 65536. A first date later than the second in the same
-// month gives the negative difference modulo 65536; in an earlier month or
-// year it gives no meaningful count. Months 0 and 13 to 15 count as having
-// no days.
+// month gives the negative difference modulo 65536; a first date in a later
+// month or year gives a count that means nothing. Months 0 and 13 to 15 count
+// as having no days.
 uint16_t days_between_dates(uint16_t first, uint16_t second);
 
 // Whole years of age on `date` of someone born on `birth`, a text "MM/DD/YY"
