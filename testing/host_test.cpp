@@ -3,6 +3,8 @@
 // caller's road.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "datafile.h"
 #include "driver.h"
 
@@ -243,6 +245,209 @@ TEST_F(Callers, DisconnectionAskedForInsideARoutineWaitsForItsEnd) {
     end_plugin_call();
     EXPECT_FALSE(bbs.connected(a));
     EXPECT_EQ(usrnum, r);  // the line that was current before the call is current again
+}
+
+TEST(DailyCleanUp, RunsAtItsTimeOnceADayAndLogsCallersOff) {
+    BbsOptions o = with_plugins({"KRVTSTA"});
+    o.hour = 2;
+    o.minute = 59;
+    o.second = 50;
+    Bbs bbs(o);
+    bbs.add_user("Alice", "secret1");
+    int n = bbs.log_on("Alice", "secret1");
+    bbs.advance(5);
+    EXPECT_TRUE(details(bbs, "TEST CLEANUP").empty());
+    bbs.advance(10);
+    // Plug-ins see the date of the clean-up before this one (a new BBS: the
+    // day before it was made).
+    EXPECT_EQ(details(bbs, "TEST CLEANUP"), std::vector<std::string>{"KRVTSTA 12/10/26"});
+    EXPECT_FALSE(bbs.connected(n));
+    EXPECT_NE(bbs.output(n).find("daily clean-up"), std::string::npos);
+    EXPECT_EQ(sv2.cleanup_date, today());
+    bbs.advance(3600);
+    EXPECT_EQ(details(bbs, "TEST CLEANUP").size(), 1u);
+    // The next one is a day later.
+    bbs.clock().step(86400 - 3600);
+    bbs.advance(1);
+    EXPECT_EQ(details(bbs, "TEST CLEANUP").size(), 2u);
+}
+
+TEST(DailyCleanUp, AMissedCleanUpRunsAtStartUpAndNotAgainAfterARestart) {
+    BbsOptions o = with_plugins({"KRVTSTA"});
+    o.hour = 10;
+    Bbs bbs(o);
+    EXPECT_TRUE(details(bbs, "TEST CLEANUP").empty());  // a new BBS missed nothing
+    bbs.stop();
+    bbs.clock().step(86400);  // the host was down over the next clean-up time
+    ASSERT_TRUE(bbs.start());
+    EXPECT_EQ(details(bbs, "TEST CLEANUP").size(), 1u);
+    bbs.stop();
+    ASSERT_TRUE(bbs.start());
+    EXPECT_EQ(details(bbs, "TEST CLEANUP").size(), 1u);
+}
+
+TEST(Shutdown, TellsCallersAndRunsHangUpAndShutdownRoutines) {
+    Bbs bbs(with_plugins({"KRVTSTA"}));
+    bbs.add_user("Alice", "secret1");
+    int n = bbs.log_on("Alice", "secret1");
+    stop_host("The BBS is going down.\n");
+    EXPECT_NE(bbs.output(n).find("going down"), std::string::npos);
+    EXPECT_EQ(details(bbs, "TEST HANGUP"), std::vector<std::string>{"KRVTSTA Alice"});
+    EXPECT_EQ(details(bbs, "TEST SHUTDOWN"), std::vector<std::string>{"KRVTSTA"});
+}
+
+TEST(Purge, RemovesTaggedAccountsAndTellsEveryPlugin) {
+    Bbs bbs(with_plugins({"KRVTSTA", "KRVTSTB"}));
+    bbs.add_user("Keep", "secret1");
+    account_record gone = bbs.add_user("Gone", "secret2");
+    gone.account_flags |= ACCOUNT_TAGGED_FOR_DELETION;
+    bbs.write_account(gone);
+    EXPECT_EQ(purge_tagged_accounts(), 1);
+    EXPECT_EQ(details(bbs, "TEST DELETE"), (std::vector<std::string>{"KRVTSTA Gone", "KRVTSTB Gone"}));
+    account_record a;
+    EXPECT_FALSE(bbs.read_account("Gone", a));
+    EXPECT_TRUE(bbs.read_account("Keep", a));
+    int n = bbs.connect();
+    bbs.type(n, "Gone");
+    EXPECT_NE(bbs.take_output(n).find("no user with that ID"), std::string::npos);
+}
+
+TEST(Classes, TimedSwitchEndsAtTheCleanUpAfterItsDays) {
+    std::vector<std::string> none;
+    Bbs bbs(with_plugins({}));
+    account_record a = bbs.add_user("Alice", "secret1", "DEMO");
+    ASSERT_EQ(swtcls(&a, 1, "USER", 2, 2), 1);
+    account_record stored;
+    ASSERT_TRUE(bbs.read_account("Alice", stored));
+    EXPECT_STREQ(stored.class_name, "USER");
+    EXPECT_EQ(swtcls(&a, 1, "NO SUCH CLASS", 2, 2), 0);
+    bbs.clock().step(86400);
+    run_daily_cleanup();
+    ASSERT_TRUE(bbs.read_account("Alice", stored));
+    EXPECT_STREQ(stored.class_name, "USER");
+    bbs.clock().step(86400);
+    run_daily_cleanup();
+    ASSERT_TRUE(bbs.read_account("Alice", stored));
+    EXPECT_STREQ(stored.class_name, "DEMO");
+}
+
+TEST(Keys, ClassKeysOwnKeysTheEmptyKeyAndSysop) {
+    Bbs bbs(with_plugins({}));
+    bbs.add_user("Alice", "secret1", "USER");
+    bbs.add_user("Root", "secret2", "SYSOP");
+    int a = bbs.log_on("Alice", "secret1");
+    int r = bbs.log_on("Root", "secret2");
+    curusr(a);
+    EXPECT_TRUE(haskey("USER"));
+    EXPECT_TRUE(haskey("user"));
+    EXPECT_TRUE(haskey(""));
+    EXPECT_FALSE(haskey("SYSOP"));
+    curusr(r);
+    EXPECT_TRUE(haskey("ANYTHING"));
+    othusn = a;
+    EXPECT_FALSE(othkey("SYSOP"));
+    account_record off{};
+    stlcpy(off.user_id, "Nobody", sizeof off.user_id);
+    stlcpy(off.class_name, "SYSOP", sizeof off.class_name);
+    EXPECT_TRUE(uhskey(&off, "WHATEVER"));
+    stlcpy(off.class_name, "DEMO", sizeof off.class_name);
+    EXPECT_FALSE(uhskey(&off, "USER"));
+    {
+        CallTransaction t;
+        give_key("Nobody", "USER", true);
+    }
+    EXPECT_TRUE(uhskey(&off, "USER"));
+}
+
+TEST(Lookup, OnsysFindsSignedOnUsersOnly) {
+    Bbs bbs(with_plugins({}));
+    bbs.add_user("Alice", "secret1");
+    int a = bbs.log_on("Alice", "secret1");
+    int b = bbs.connect();
+    bbs.type(b, "Alice");  // a second caller at the password prompt as Alice? refused: on-line
+    EXPECT_EQ(onsys("ALICE"), 1);
+    EXPECT_EQ(othusn, a);
+    EXPECT_EQ(othuap, uacoff(a));
+    EXPECT_EQ(onsys("Al"), 0);
+    EXPECT_EQ(onbbs("alice", 1), 1);
+    EXPECT_EQ(uisusn, a);
+}
+
+TEST(Text, WordsAndTheCommandReader) {
+    Bbs bbs(with_plugins({}));
+    EXPECT_TRUE(sameas("Bob", "bOB"));
+    EXPECT_FALSE(sameas("Bob", "Bobby"));
+    EXPECT_TRUE(sameto("bob", "Bobby"));
+    EXPECT_FALSE(sameto("Bobby", "Bob"));
+    EXPECT_TRUE(isuidc('a') && isuidc('Z') && isuidc('7'));
+    EXPECT_FALSE(isuidc('(') || isuidc(' ') || isuidc(0xE9));
+    stlcpy(input, "  f  yes  rest of it ", INPUT_SIZE);
+    parsin();
+    ASSERT_EQ(margc, 5);
+    EXPECT_STREQ(margv[0], "f");
+    EXPECT_STREQ(input, "  f  yes  rest of it ");  // parsin leaves the line as typed
+    bgncnc();
+    EXPECT_EQ(cncchr(), 'F');
+    EXPECT_EQ(cncyesno(), 'Y');
+    EXPECT_FALSE(endcnc());
+    EXPECT_STREQ(cncall(), "rest of it ");
+    EXPECT_TRUE(endcnc());
+    EXPECT_EQ(cncchr(), 0);
+}
+
+TEST(Text, DatesAndTimes) {
+    BbsOptions o = with_plugins({});
+    o.year = 2027;
+    o.month = 3;
+    o.day = 5;
+    o.hour = 23;
+    o.minute = 59;
+    o.second = 58;
+    Bbs bbs(o);
+    EXPECT_STREQ(ncdate(today()), "03/05/27");
+    EXPECT_STREQ(nctime(now()), "23:59:58");
+    bbs.clock().step(2);
+    EXPECT_STREQ(ncdate(today()), "03/06/27");
+    struct Case {
+        const char *text;
+        uint16_t packed;
+    } cases[] = {{"0:00", 0}, {"23:59", (23 << 11) | (59 << 5)}, {"12:30:40", (12 << 11) | (30 << 5) | 20},
+                 {"24:00", 0xFFFF}, {"12:60", 0xFFFF}, {"12", 0xFFFF}, {"1:2:3:4", 0xFFFF}, {"ab:cd", 0xFFFF},
+                 {"", 0xFFFF}, {"123:00", 0xFFFF}};
+    for (const Case &c : cases) EXPECT_EQ(dctime(c.text), c.packed) << c.text;
+    char buffer[64];
+    EXPECT_STREQ(fileparts(1, "/bbs/reports/EZECID.TXT", buffer, sizeof buffer), "EZECID.TXT");
+}
+
+TEST(Text, SettingTheTimeOfDayMovesTheBbsClockNotTheMachines) {
+    Bbs bbs(with_plugins({}));
+    ASSERT_EQ(set_time_of_day(8, 15, 0, 0), 1);
+    EXPECT_STREQ(nctime(now()), "08:15:00");
+    EXPECT_STREQ(ncdate(today()), "12/11/26");  // the date stays
+    bbs.advance(60);
+    EXPECT_STREQ(nctime(now()), "08:16:00");
+    bbs.stop();
+    ASSERT_TRUE(bbs.start());  // the BBS keeps its clock across a restart
+    EXPECT_STREQ(nctime(now()), "08:16:00");
+    EXPECT_EQ(set_time_of_day(24, 0, 0, 0), 0);
+}
+
+TEST(Output, PendingOutputNeverOverrunsTheBuffer) {
+    BbsOptions o = with_plugins({});
+    o.output_buffer = 1024;
+    Bbs bbs(o);
+    bbs.add_user("Alice", "secret1");
+    int n = bbs.log_on("Alice", "secret1");
+    bbs.take_output(n);
+    std::string big(3000, 'y');
+    prf("%s", big.c_str());
+    prf("more");
+    outprf(n);
+    EXPECT_EQ(bbs.take_output(n), std::string(1023, 'y'));
+    char field[25];
+    std::memset(field, 'x', sizeof field);
+    stzcpy(field, "A name of more than twenty-five characters", sizeof field);
+    EXPECT_EQ(std::string(field), std::string("A name of more than twen"));
 }
 
 }  // namespace

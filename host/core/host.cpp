@@ -107,7 +107,12 @@ bool start_host(const std::string &directory, const HostSettings &settings, cons
         init_accounts();
         init_mail();
         std::memset(&sv2, 0, sizeof sv2);
-        load_blob("sv2", &sv2, sizeof sv2);
+        // A new BBS has missed no clean-up: its first is at the next
+        // clean-up time.
+        if (!load_blob("sv2", &sv2, sizeof sv2)) {
+            int minutes = (now() >> 11) * 60 + ((now() >> 5) & 63);
+            sv2.cleanup_date = minutes >= settings.cleanup_minutes ? today() : packed_date_after(today(), -1);
+        }
         load_blob("clock_offset", &c.clock_offset, sizeof c.clock_offset);
     }
     init_classes();

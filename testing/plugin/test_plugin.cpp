@@ -11,9 +11,11 @@ int input_routine();
 void hangup_routine();
 void shutdown_routine();
 int logon_routine();
+void cleanup_routine();
+void delete_routine(const char *user_id);
 
 module_descriptor descriptor = {"", {}, logon_routine, input_routine, dfsthn, nullptr, nullptr,
-                                hangup_routine, nullptr, nullptr, shutdown_routine};
+                                hangup_routine, cleanup_routine, delete_routine, shutdown_routine};
 message_block *block;
 const char *command_word;
 const char *notice_key;
@@ -86,7 +88,14 @@ int input_routine() {
 
 void hangup_routine() { shocst("TEST HANGUP", "%s %s", PLUGIN_NAME, usaptr->user_id); }
 
-void shutdown_routine() { clsmsg(block); }
+void cleanup_routine() { shocst("TEST CLEANUP", "%s %s", PLUGIN_NAME, ncdate(sv2.cleanup_date)); }
+
+void delete_routine(const char *user_id) { shocst("TEST DELETE", "%s %s", PLUGIN_NAME, user_id); }
+
+void shutdown_routine() {
+    shocst("TEST SHUTDOWN", "%s", PLUGIN_NAME);
+    clsmsg(block);
+}
 }  // namespace
 
 BBS_EXPORT void PLUGIN_INIT() {
