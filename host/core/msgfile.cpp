@@ -222,6 +222,7 @@ public:
     Parser(const std::string &file, std::vector<std::string> &errors) : file_(file), errors_(errors) {}
 
     std::optional<MessageFile> parse(std::string_view text) {
+        const size_t before = errors_.size();
         if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark
         std::vector<Group> groups;
         int number = 0;
@@ -242,7 +243,6 @@ public:
                 groups.back().more.push_back({number, line});
             }
         }
-        size_t before = errors_.size();
         for (const Group &g : groups) parse_entry(g);
         if (errors_.size() != before) return std::nullopt;
         return std::move(result_);
@@ -267,6 +267,7 @@ private:
         bool digits = !w.empty();
         for (char ch : w) digits = digits && is_digit(ch);
         if (!digits) {
+            c.pos = 0;
             std::string what = "expected an entry number, found " + c.describe_next();
             if (c.peek() == '"') what += "; a text that goes on from the line before must be indented";
             return error(c.line, what);
