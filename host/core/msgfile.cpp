@@ -514,8 +514,8 @@ bool scan_conversions(std::string_view t, std::vector<Conversion> &out, std::str
             return false;
         }
         const char conversion = t[i];
-        const std::string spec(t.substr(start, i - start + 1));
-        const std::string quoted = "'" + printable(spec) + "'";
+        const std::string written(t.substr(start, i - start + 1));
+        const std::string quoted = "'" + printable(written) + "'";
         if (std::string_view("diuxXcs").find(conversion) == std::string_view::npos) {
             why = quoted + " is not an allowed conversion" + std::string(kAllowed);
             return false;
@@ -543,7 +543,7 @@ bool scan_conversions(std::string_view t, std::vector<Conversion> &out, std::str
                 return false;
             }
         }
-        out.push_back({start, spec});
+        out.push_back({start, written});
     }
     return true;
 }
@@ -554,7 +554,7 @@ std::string test_mode_text(int number, std::string_view real_text) {
     size_t offset = 0;
     scan_conversions(real_text, conversions, why, offset);  // texts that reach here were checked when parsed
     std::string out = "<" + std::to_string(number);
-    for (const Conversion &c : conversions) out += "|" + c.spec;
+    for (const Conversion &c : conversions) out += "|" + c.written;
     return out + ">";
 }
 
