@@ -222,6 +222,7 @@ public:
     Parser(const std::string &file, std::vector<std::string> &errors) : file_(file), errors_(errors) {}
 
     std::optional<MessageFile> parse(std::string_view text) {
+        const size_t before = errors_.size();
         if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark
         std::vector<Group> groups;
         int number = 0;
@@ -242,7 +243,6 @@ public:
                 groups.back().more.push_back({number, line});
             }
         }
-        size_t before = errors_.size();
         for (const Group &g : groups) parse_entry(g);
         if (errors_.size() != before) return std::nullopt;
         return std::move(result_);
@@ -267,6 +267,7 @@ private:
         bool digits = !w.empty();
         for (char ch : w) digits = digits && is_digit(ch);
         if (!digits) {
+            c.pos = 0;
             std::string what = "expected an entry number, found " + c.describe_next();
             if (c.peek() == '"') what += "; a text that goes on from the line before must be indented";
             return error(c.line, what);
@@ -513,8 +514,8 @@ bool scan_conversions(std::string_view t, std::vector<Conversion> &out, std::str
             return false;
         }
         const char conversion = t[i];
-        const std::string spec(t.substr(start, i - start + 1));
-        const std::string quoted = "'" + printable(spec) + "'";
+        const std::string written(t.substr(start, i - start + 1));
+        const std::string quoted = "'" + printable(written) + "'";
         if (std::string_view("diuxXcs").find(conversion) == std::string_view::npos) {
             why = quoted + " is not an allowed conversion" + std::string(kAllowed);
             return false;
@@ -542,7 +543,7 @@ bool scan_conversions(std::string_view t, std::vector<Conversion> &out, std::str
                 return false;
             }
         }
-        out.push_back({start, spec});
+        out.push_back({start, written});
     }
     return true;
 }
@@ -553,7 +554,7 @@ std::string test_mode_text(int number, std::string_view real_text) {
     size_t offset = 0;
     scan_conversions(real_text, conversions, why, offset);  // texts that reach here were checked when parsed
     std::string out = "<" + std::to_string(number);
-    for (const Conversion &c : conversions) out += "|" + c.spec;
+    for (const Conversion &c : conversions) out += "|" + c.written;
     return out + ">";
 }
 

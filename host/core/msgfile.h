@@ -60,7 +60,7 @@ std::vector<std::string> check_message_file(const std::string &path);
 // One printf conversion of a message text.
 struct Conversion {
     size_t offset = 0;   // where its '%' stands in the text
-    std::string spec;    // as written: "%-10s", "%ld"
+    std::string written; // as written: "%-10s", "%ld"
 };
 
 // The conversions of a message text, in order ("%%" is none). False, with
@@ -70,7 +70,7 @@ struct Conversion {
 // conversion, width and precision at most 999, and "%%".
 bool scan_conversions(std::string_view text, std::vector<Conversion> &out, std::string &why, size_t &offset);
 
-// The text a message shows in test mode: "<N|spec|spec...>".
+// The text a message shows in test mode: "<N|%s|%d...>", the number and each conversion as written.
 std::string test_mode_text(int number, std::string_view real_text);
 
 // In test mode every message text is replaced by its test-mode text when a
