@@ -45,12 +45,14 @@ TEST(Loader, ReportsAndSkipsAPluginThatIsMissing) {
 
 TEST(Loader, RefusesAnOptionOutsideTheRangeThePluginAllows) {
     BbsOptions o = with_plugins({"KRVTSTA"});
-    o.options["krvtsta.mcv"][2] = "61";  // the file allows 1..60 too: refused while parsing
+    o.options["krvtsta.mcv"][2] = "61";  // the file allows 0..3600, the plug-in 1..60
     o.start = false;
     Bbs bbs(o);
     EXPECT_FALSE(bbs.start());
-    ASSERT_FALSE(bbs.start_errors().empty());
-    EXPECT_NE(bbs.start_errors()[0].find("krvtsta.mcv"), std::string::npos) << bbs.start_errors()[0];
+    ASSERT_EQ(bbs.start_errors().size(), 1u);
+    const std::string &e = bbs.start_errors()[0];
+    for (const char *part : {"krvtsta.mcv:", "option 2", "61", "1..60"})
+        EXPECT_NE(e.find(part), std::string::npos) << part << " in " << e;
 }
 
 TEST(Loader, RefusesMoreThan256Lines) {
