@@ -459,6 +459,21 @@ TEST_F(DataFile, ACallCommitsWholeAtItsOutermostEnd) {
     }
     EXPECT_EQ(committed_rows(dir_ + "/a.dat"), 2);
     EXPECT_EQ(committed_rows(dir_ + "/b.dat"), 2);
+    {
+        // A shutdown routine closes its file after writing to it.
+        bbs::CallTransaction call;
+        dfaSetBlk(b);
+        insert_all({{"five", 5}});
+        dfaRstBlk();
+        dfaClose(b);
+        dfaSetBlk(b);
+        EXPECT_FALSE(get("five")) << "closed";
+        dfaRstBlk();
+    }
+    EXPECT_EQ(committed_rows(dir_ + "/b.dat"), 3);
+    b = dfaOpen("b.dat", RECORD_LENGTH, nullptr);
+    dfaSetBlk(b);
+    EXPECT_EQ(keys_in_insertion_order(), (Keys{"two", "four", "five"}));
     EXPECT_TRUE(bbs::data_error().empty()) << bbs::data_error();
 }
 
