@@ -452,4 +452,49 @@ TEST(Output, PendingOutputNeverOverrunsTheBuffer) {
     EXPECT_EQ(std::string(field), std::string("A name of more than twen"));
 }
 
+TEST_F(Callers, ByenowShowsTheMessageAndEndsTheCall) {
+    int n = bbs.log_on("Alice", "secret1");
+    bbs.take_output(n);
+    bbs.type(n, "testa bye");
+    EXPECT_EQ(bbs.take_output(n), "<10|2>");
+    EXPECT_FALSE(bbs.connected(n));
+    EXPECT_EQ(details(bbs, "TEST HANGUP").size(), 2u);  // a signed-on caller: hang-up routines ran
+}
+
+TEST_F(Callers, TheEditorFillsThePluginsBuffersAndCallsItsDoneRoutine) {
+    int n = bbs.log_on("Alice", "secret1");
+    bbs.type(n, "1");
+    bbs.type(n, "edit");
+    bbs.take_output(n);
+    bbs.type(n, "A topic");
+    bbs.type(n, "first line");
+    bbs.type(n, "testb x");  // inside the editor a line is text, not a command
+    bbs.type(n, "/s");
+    EXPECT_NE(bbs.take_output(n).find("[edited 0: A topic / first line\ntestb x\n]"), std::string::npos);
+    EXPECT_EQ(bbs.line(n).session.current_module, 1);
+    bbs.type(n, "edit");
+    bbs.type(n, "Another");
+    bbs.type(n, "words");
+    bbs.type(n, "/A");
+    EXPECT_NE(bbs.take_output(n).find("[edited 1: Another / ]"), std::string::npos);
+}
+
+TEST_F(Callers, APseudoKeyIsAnsweredByThePluginThatRegisteredIt) {
+    int n = bbs.log_on("Alice", "secret1");
+    curusr(n);
+    EXPECT_FALSE(haskey("TESTCREDIT"));
+    bbs.line(n).account.credit_balance = 1;
+    EXPECT_TRUE(haskey("testcredit"));
+    EXPECT_EQ(usrnum, n);  // the plug-in put the current line back
+    othusn = n;
+    EXPECT_TRUE(othkey("TESTCREDIT"));
+}
+
+TEST_F(Callers, TheModuleTableHoldsEachDescriptorByNumber) {
+    ASSERT_EQ(findmod("Test plug-in A"), 1);
+    EXPECT_STREQ(module[1]->name, "Test plug-in A");
+    EXPECT_NE(module[1]->input_routine, nullptr);
+    EXPECT_EQ(module[1]->status_routine, dfsthn);
+}
+
 }  // namespace

@@ -1,11 +1,10 @@
 // Accounts, classes, keys, passwords; finding users on-line.
 #include <crypt.h>
-#include <sqlite3.h>
 
 #include <cstring>
 #include <deque>
 
-#include "datafile.h"
+#include "sql.h"
 #include "state.h"
 
 namespace bbs {
@@ -19,22 +18,15 @@ std::string upper(std::string s) {
 }
 
 void exec(const char *sql) {
-    char *error = nullptr;
-    if (sqlite3_exec(host_db(), sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        report_startup_error(std::string("host database: ") + (error ? error : "error"));
-        sqlite3_free(error);
-    }
+    if (!Statement(sql).run()) report_startup_error(std::string("host database: ") + data_error());
 }
 
 // Keys given to one user besides those of his class.
 std::set<std::string> own_keys(const char *user_id) {
     std::set<std::string> keys;
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(host_db(), "SELECT key FROM user_keys WHERE user_id = ?1", -1, &st, nullptr) != SQLITE_OK)
-        return keys;
-    sqlite3_bind_text(st, 1, user_id, -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(st) == SQLITE_ROW) keys.insert(upper(reinterpret_cast<const char *>(sqlite3_column_text(st, 0))));
-    sqlite3_finalize(st);
+    Statement st("SELECT key FROM user_keys WHERE user_id = ?1");
+    st.bind(1, user_id);
+    while (st.row()) keys.insert(upper(st.text(0)));
     return keys;
 }
 
@@ -143,25 +135,16 @@ bool set_password(const char *user_id, const std::string &password) {
     crypt_data data{};
     const char *hash = crypt_r(password.c_str(), salt, &data);
     if (hash == nullptr || hash[0] == '*') return false;
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(host_db(), "INSERT OR REPLACE INTO passwords(user_id, hash) VALUES(?1, ?2)", -1, &st,
-                           nullptr) != SQLITE_OK)
-        return false;
-    sqlite3_bind_text(st, 1, user_id, -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 2, hash, -1, SQLITE_TRANSIENT);
-    bool ok = sqlite3_step(st) == SQLITE_DONE;
-    sqlite3_finalize(st);
-    return ok;
+    return Statement("INSERT OR REPLACE INTO passwords(user_id, hash) VALUES(?1, ?2)")
+        .bind(1, user_id)
+        .bind(2, hash)
+        .run();
 }
 
 bool check_password(const char *user_id, const std::string &password) {
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(host_db(), "SELECT hash FROM passwords WHERE user_id = ?1", -1, &st, nullptr) != SQLITE_OK)
-        return false;
-    sqlite3_bind_text(st, 1, user_id, -1, SQLITE_TRANSIENT);
-    std::string stored;
-    if (sqlite3_step(st) == SQLITE_ROW) stored = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
-    sqlite3_finalize(st);
+    Statement st("SELECT hash FROM passwords WHERE user_id = ?1");
+    st.bind(1, user_id);
+    std::string stored = st.row() ? st.text(0) : "";
     if (stored.empty()) return false;
     crypt_data data{};
     const char *hash = crypt_r(password.c_str(), stored.c_str(), &data);
@@ -169,15 +152,9 @@ bool check_password(const char *user_id, const std::string &password) {
 }
 
 bool give_key(const char *user_id, const std::string &key, bool give) {
-    sqlite3_stmt *st = nullptr;
     const char *sql = give ? "INSERT OR IGNORE INTO user_keys(user_id, key) VALUES(?1, ?2)"
                            : "DELETE FROM user_keys WHERE user_id = ?1 AND key = ?2";
-    if (sqlite3_prepare_v2(host_db(), sql, -1, &st, nullptr) != SQLITE_OK) return false;
-    sqlite3_bind_text(st, 1, user_id, -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 2, upper(key).c_str(), -1, SQLITE_TRANSIENT);
-    bool ok = sqlite3_step(st) == SQLITE_DONE;
-    sqlite3_finalize(st);
-    return ok;
+    return Statement(sql).bind(1, user_id).bind(2, upper(key)).run();
 }
 
 // Removes an account and everything the host and the plug-ins keep of it.
@@ -192,13 +169,8 @@ bool remove_account(const account_record &account, const char *why) {
         dfaRstBlk();
     }
     for (const char *sql : {"DELETE FROM passwords WHERE user_id = ?1", "DELETE FROM user_keys WHERE user_id = ?1",
-                            "DELETE FROM mail WHERE to_name = ?1"}) {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(host_db(), sql, -1, &st, nullptr) != SQLITE_OK) continue;
-        sqlite3_bind_text(st, 1, user_id, -1, SQLITE_TRANSIENT);
-        sqlite3_step(st);
-        sqlite3_finalize(st);
-    }
+                            "DELETE FROM mail WHERE to_name = ?1"})
+        Statement(sql).bind(1, user_id).run();
     Core &c = core();
     for (size_t i = 1; i < c.modules.size(); ++i)
         if (auto routine = c.modules[i]->delete_account_routine) plugin_call(-2, [&] { routine(user_id); });

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datafile.h"
 #include "state.h"
 
 namespace bbs {
@@ -225,6 +226,7 @@ void mail_menu(int n) {
 }
 
 void mail_input(int n, std::string_view text) {
+    CallTransaction unit;  // reading a mail and its receipt are kept together
     Line &line = *line_at(n);
     std::string t = trimmed(text);
     std::vector<Mail> box = mail_for(line.account.user_id);

@@ -25,6 +25,30 @@ int ticks;
 chkpsw_t previous_chkpsw;
 int chunks_left[MAX_LINES];
 int chunks_sent[MAX_LINES];
+int module_number;
+
+// The plug-in's part of a line's volatile data area: an editor's text.
+struct edit_area {
+    char topic[40];
+    char text[200];
+};
+
+int editor_done(int16_t code) {
+    edit_area *area = reinterpret_cast<edit_area *>(vdaptr);
+    usrptr->current_module = module_number;
+    prf("[edited %d: %s / %s]", code, area->topic, area->text);
+    outprf(usrnum);
+    return 1;
+}
+
+// The pseudo-key TESTCREDIT: held by a caller with at least one credit.
+int credit_key(int chan, const char *) {
+    int kept = usrnum;
+    curusr(chan);
+    int r = tstcrd(1);
+    curusr(kept);
+    return r;
+}
 
 void tick() {
     ++ticks;
@@ -54,6 +78,11 @@ int command_routine() {
         return 1;
     }
     setmbk(block);
+    if (margc == 2 && sameas(margv[1], "BYE")) {
+        byenow(10, static_cast<int>(margc));
+        rstmbk();
+        return 1;
+    }
     prfmsg(10, static_cast<int>(margc));
     outprf(usrnum);
     rstmbk();
@@ -78,6 +107,9 @@ int input_routine() {
         usrptr->module_substate = 1;
     } else if (margc > 0 && sameas(margv[0], "QUIT")) {
         stay = 0;
+    } else if (margc > 0 && sameas(margv[0], "EDIT")) {
+        edit_area *area = reinterpret_cast<edit_area *>(vdaptr);
+        bgnedt(sizeof area->text, area->text, sizeof area->topic, area->topic, editor_done, 12);
     } else {
         prfmsg(12, input);
     }
@@ -101,7 +133,8 @@ void shutdown_routine() {
 BBS_EXPORT void PLUGIN_INIT() {
     shocst("TEST INIT", "%s", PLUGIN_NAME);
     stzcpy(descriptor.name, gmdnam(PLUGIN_NAME ".MDF"), sizeof descriptor.name);
-    register_module(&descriptor);
+    module_number = register_module(&descriptor);
+    dclvda(sizeof(edit_area));
     block = opnmsg(PLUGIN_LOWER ".mcv");
     command_word = stgopt(1);
     tick_seconds = numopt(2, 1, 60);
@@ -109,6 +142,7 @@ BBS_EXPORT void PLUGIN_INIT() {
     notice_key = stgopt(4);
     ticks = 0;
     globalcmd(command_routine);
+    register_pseudok("TESTCREDIT", credit_key);
     previous_chkpsw = chkpsw;
     chkpsw = password_check;
     if (tick_limit > 0) rtkick(tick_seconds, tick);
