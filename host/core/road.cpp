@@ -335,7 +335,12 @@ void logon_input(int n, std::string_view text) {
         if (ok) return sign_on(n);
         say(n, "Wrong password.\n");
         std::string who = line.account.user_id;
-        std::strcpy(line.account.user_id, kLogonPlaceholder);
+        account_record placeholder{};
+        std::strcpy(placeholder.user_id, kLogonPlaceholder);
+        placeholder.screen_width = line.account.screen_width;
+        placeholder.screen_length = line.account.screen_length;
+        line.account = placeholder;
+        line.keys.clear();
         return fail_try(n, "wrong password for " + who);
     }
     case Road::NewUserId: {
