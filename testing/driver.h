@@ -99,6 +99,7 @@ public:
     void clear_output();
     void set_room(int line, int bytes);
     bool connected(int line);
+    int hang_ups(int line) { return terminal_.screens[line].hang_ups; }  // connections the host dropped
     Line &line(int n) { return *line_at(n); }
 
     // Time.

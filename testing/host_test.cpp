@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "datafile.h"
 #include "driver.h"
@@ -495,6 +497,49 @@ TEST_F(Callers, TheModuleTableHoldsEachDescriptorByNumber) {
     EXPECT_STREQ(module[1]->name, "Test plug-in A");
     EXPECT_NE(module[1]->input_routine, nullptr);
     EXPECT_EQ(module[1]->status_routine, dfsthn);
+}
+
+TEST(Hooks, ChecksHooksAndRoutinesRunInTheirOrderOnTheCallersRoad) {
+    std::vector<std::string> seen;  // outlives the BBS, whose shutdown still writes entries
+    Bbs bbs(with_plugins({"KRVTSTA", "KRVTSTB"}));
+    bbs.add_user("Alice", "secret1");
+    set_audit_listener([&](const AuditEntry &e) {
+        if (e.summary.rfind("TEST ", 0) == 0) seen.push_back(e.summary.substr(5) + " " + e.detail);
+    });
+    int n = bbs.log_on("Alice", "secret1");
+    bbs.hang_up(n);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "CHKUID KRVTSTB Alice", "CHKUID KRVTSTA Alice",  // the last installed first
+                        "CHKPSW KRVTSTB", "CHKPSW KRVTSTA",
+                        "CONNECT KRVTSTA Alice", "CONNECT KRVTSTB Alice",  // hooks in registration order
+                        "LOGON KRVTSTA Alice", "LOGON KRVTSTB Alice",
+                        "HANGUP KRVTSTA Alice", "HANGUP KRVTSTB Alice",
+                        "DISCONNECT KRVTSTA Alice", "DISCONNECT KRVTSTB Alice"}));
+    EXPECT_EQ(check_chain(false), (std::vector<std::string>{"KRVTSTB", "KRVTSTA", "host"}));
+}
+
+TEST(Hooks, ACallerTurnedAwayByAConnectHookNeverSignsOn) {
+    BbsOptions o = with_plugins({"KRVTSTA", "KRVTSTB"});
+    o.options["krvtstb.mcv"][5] = "\"Alice\"";
+    Bbs bbs(o);
+    bbs.add_user("Alice", "secret1");
+    int n = bbs.log_on("Alice", "secret1");
+    EXPECT_FALSE(bbs.connected(n));
+    EXPECT_EQ(bbs.hang_ups(n), 1);
+    EXPECT_EQ(details(bbs, "TEST CONNECT"), (std::vector<std::string>{"KRVTSTA Alice", "KRVTSTB Alice"}));
+    // Not signed on: no log-on routines, no hang-up routines, no disconnect hooks.
+    EXPECT_TRUE(details(bbs, "TEST LOGON").empty());
+    EXPECT_TRUE(details(bbs, "TEST HANGUP").empty());
+    EXPECT_TRUE(details(bbs, "TEST DISCONNECT").empty());
+}
+
+TEST(Audit, EntriesGoToTheAuditFile) {
+    Bbs bbs(with_plugins({"KRVTSTA"}));
+    std::ifstream in(bbs.directory() + "/AUDIT.TXT");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("12/11/26 12:00:00  TEST INIT\n                   KRVTSTA\n"), std::string::npos)
+        << text.str();
 }
 
 }  // namespace

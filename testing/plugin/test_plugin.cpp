@@ -23,6 +23,8 @@ int tick_seconds;
 int tick_limit;
 int ticks;
 chkpsw_t previous_chkpsw;
+chkuid_t previous_chkuid;
+const char *refused_user;
 int chunks_left[MAX_LINES];
 int chunks_sent[MAX_LINES];
 int module_number;
@@ -61,6 +63,19 @@ int password_check(const char *password) {
     return previous_chkpsw(password);
 }
 
+int user_id_check(const char *user_id) {
+    shocst("TEST CHKUID", "%s %s", PLUGIN_NAME, user_id);
+    return previous_chkuid(user_id);
+}
+
+// The connect hook turns one user-ID away, as a guard plug-in would.
+void connect_hook() {
+    shocst("TEST CONNECT", "%s %s", PLUGIN_NAME, usaptr->user_id);
+    if (refused_user[0] != '\0' && sameas(usaptr->user_id, refused_user)) bbsdsc(usrnum);
+}
+
+void disconnect_hook() { shocst("TEST DISCONNECT", "%s %s", PLUGIN_NAME, usaptr->user_id); }
+
 void poller() {
     if (btuoba(usrnum) < 100) return;  // no room: try again on a later call
     ++chunks_sent[usrnum];
@@ -90,6 +105,7 @@ int command_routine() {
 }
 
 int logon_routine() {
+    shocst("TEST LOGON", "%s %s", PLUGIN_NAME, usaptr->user_id);
     if (haskey(notice_key)) {
         setmbk(block);
         prfmsg(13, PLUGIN_NAME);
@@ -140,10 +156,15 @@ BBS_EXPORT void PLUGIN_INIT() {
     tick_seconds = numopt(2, 1, 60);
     tick_limit = numopt(3, 0, 100);
     notice_key = stgopt(4);
+    refused_user = stgopt(5);
     ticks = 0;
     globalcmd(command_routine);
     register_pseudok("TESTCREDIT", credit_key);
     previous_chkpsw = chkpsw;
     chkpsw = password_check;
+    previous_chkuid = chkuid;
+    chkuid = user_id_check;
+    hook_connect(connect_hook);
+    hook_disconnect(disconnect_hook);
     if (tick_limit > 0) rtkick(tick_seconds, tick);
 }
