@@ -3,6 +3,7 @@
 // caller's road.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -540,6 +541,17 @@ TEST(Audit, EntriesGoToTheAuditFile) {
     text << in.rdbuf();
     EXPECT_NE(text.str().find("12/11/26 12:00:00  TEST INIT\n                   KRVTSTA\n"), std::string::npos)
         << text.str();
+}
+
+TEST(ModuleOrder, TheHostLoadsPluginsInTheOrderTheToolLeaves) {
+    BbsOptions o = with_plugins({"KRVTSTA", "KRVTSTB"});
+    o.start = false;
+    Bbs bbs(o);
+    std::string command = "cd '" + bbs.directory() + "' && '" + bin_dir() + "/KRVTOP' krvtstb > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(bbs.start());
+    EXPECT_EQ(details(bbs, "TEST INIT"), (std::vector<std::string>{"KRVTSTB", "KRVTSTA"}));
+    EXPECT_EQ(check_chain(true), (std::vector<std::string>{"KRVTSTA", "KRVTSTB", "host"}));
 }
 
 }  // namespace
