@@ -105,7 +105,6 @@ void finish_drops();     // hang up lines whose disconnection was asked for
 // The caller's road (road.cpp).
 void show_menu(int line);
 void hang_up_now(int line);
-void enter_editor(int line);
 
 // Accounts (accounts.cpp).
 bool load_account(const char *user_id, account_record &out);
