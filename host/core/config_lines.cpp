@@ -67,16 +67,9 @@ std::string cannot_read(const std::string &path, const std::string &why) {
 
 std::vector<ConfigLine> read_config_lines(std::string_view text) {
     std::vector<ConfigLine> lines;
-    int number = 0;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view raw = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        ++number;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-
+    for_each_line(text, [&](int number, std::string_view raw) {
         std::string_view line = trim(strip_comment(raw));
-        if (line.empty()) continue;
+        if (line.empty()) return;
 
         ConfigLine out;
         out.number = number;
@@ -92,7 +85,7 @@ std::vector<ConfigLine> read_config_lines(std::string_view text) {
             out.value = line;
         }
         lines.push_back(std::move(out));
-    }
+    });
     return lines;
 }
 

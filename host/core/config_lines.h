@@ -22,6 +22,21 @@ std::string cannot_read(const std::string &path, const std::string &why);
 // name files by it, as the operator knows them.
 std::string base_name(const std::string &path);
 
+// Splits `text` into lines, LF or CR LF, without their line ends; calls
+// `each(number, line)` with 1-based line numbers. Every file the operator
+// edits is read through this, so line ends mean the same everywhere.
+template <class Each>
+void for_each_line(std::string_view text, Each each) {
+    int number = 0;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        each(++number, line);
+    }
+}
+
 // One meaningful line of a KEY=VALUE file.
 struct ConfigLine {
     enum Type { setting, section, malformed };

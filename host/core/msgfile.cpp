@@ -225,16 +225,10 @@ public:
         const size_t before = errors_.size();
         if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark
         std::vector<Group> groups;
-        int number = 0;
-        while (!text.empty()) {
-            size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-            ++number;
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        for_each_line(text, [&](int number, std::string_view line) {
             size_t first = 0;
             while (first < line.size() && is_blank(line[first])) ++first;
-            if (first == line.size() || line[first] == '#') continue;
+            if (first == line.size() || line[first] == '#') return;
             if (first == 0) {
                 groups.push_back(Group{{number, line}, {}});
             } else if (groups.empty()) {
@@ -242,7 +236,7 @@ public:
             } else {
                 groups.back().more.push_back({number, line});
             }
-        }
+        });
         for (const Group &g : groups) parse_entry(g);
         if (errors_.size() != before) return std::nullopt;
         return std::move(result_);
