@@ -74,14 +74,8 @@ std::string set_entry_value(const std::string &text, int number, const std::stri
 }  // namespace
 
 void VirtualClock::set(int year, int month, int day, int hour, int minute, int second) {
-    // Days from 1970-01-01 (proleptic Gregorian).
-    int y = year - (month <= 2);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    int yoe = y - era * 400;
-    int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
-    local_ = days * 86400 + hour * 3600 + minute * 60 + second;
+    local_ = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
+             minute * 60 + second;
 }
 
 void MemoryTerminal::send(int line, std::string_view bytes) { screens[line].received.append(bytes); }

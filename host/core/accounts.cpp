@@ -271,12 +271,8 @@ int onsys(const char *user_id) {
     return 1;
 }
 
-int onsysn(const char *user_id, int) {
-    int chan = bbs::signed_on_line(user_id, 4);
-    if (chan < 0) return 0;
-    bbs::point_other(chan);
-    return 1;
-}
+// The flag asks for signed-on users only, which is all onsys looks at.
+int onsysn(const char *user_id, int) { return onsys(user_id); }
 
 int onbbs(const char *user_id, int) {
     int chan = bbs::signed_on_line(user_id, 1);

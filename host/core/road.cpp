@@ -164,19 +164,30 @@ void editor_input(int n, std::string_view text) {
     job.body.push_back('\n');
 }
 
-void enter_module(int n, int number) {
+// Hands `text` to the input routine of the module the caller is in; a
+// routine that lets him go (or a module that has none) sends him back to the
+// menu, unless the routine moved him elsewhere (the editor) or hung up.
+void module_input(int n, std::string_view text) {
+    Core &c = core();
     Line &line = *line_at(n);
-    line.session.current_module = number;
-    line.session.module_substate = 0;
-    line.road = Road::InModule;
-    set_input("");
-    input_routine_t routine = core().modules[number]->input_routine;
-    int stay = plugin_call(n, [&] { return routine(); });
+    int number = line.session.current_module;
+    input_routine_t routine =
+        number > 0 && number < static_cast<int>(c.modules.size()) ? c.modules[number]->input_routine : nullptr;
+    set_input(text);
+    int stay = routine != nullptr ? plugin_call(n, [&] { return routine(); }) : 0;
     if (line.road == Road::InModule && !stay && !line.drop_requested) {
         line.session.current_module = 0;
         line.road = Road::Menu;
         show_menu(n);
     }
+}
+
+void enter_module(int n, int number) {
+    Line &line = *line_at(n);
+    line.session.current_module = number;
+    line.session.module_substate = 0;
+    line.road = Road::InModule;
+    module_input(n, "");
 }
 
 bool global_command(int n, std::string_view text) {
@@ -496,26 +507,9 @@ void line_input(int n, std::string_view raw) {
     case Road::Menu:
         if (!global_command(n, text)) menu_input(n, text);
         break;
-    case Road::InModule: {
-        if (global_command(n, text)) break;
-        int number = line->session.current_module;
-        input_routine_t routine =
-            number > 0 && number < static_cast<int>(c.modules.size()) ? c.modules[number]->input_routine : nullptr;
-        if (routine == nullptr) {
-            line->session.current_module = 0;
-            line->road = Road::Menu;
-            show_menu(n);
-            break;
-        }
-        set_input(text);
-        int stay = plugin_call(n, [&] { return routine(); });
-        if (line->road == Road::InModule && !stay && !line->drop_requested) {
-            line->session.current_module = 0;
-            line->road = Road::Menu;
-            show_menu(n);
-        }
+    case Road::InModule:
+        if (!global_command(n, text)) module_input(n, text);
         break;
-    }
     case Road::MailMenu:
         mail_input(n, text);
         break;

@@ -120,6 +120,8 @@ bool give_key(const char *user_id, const std::string &key, bool give);
 bool remove_account(const account_record &account, const char *why);
 
 // Dates (text.cpp).
+int64_t days_from_civil(int64_t year, unsigned month, unsigned day);
+void civil_from_days(int64_t days, int &year, int &month, int &day);
 int64_t seconds_from_packed(uint16_t date, uint16_t time);
 uint16_t packed_date_after(uint16_t date, int days);
 

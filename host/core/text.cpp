@@ -14,6 +14,7 @@ char g_words[INPUT_SIZE];
 size_t g_cnc = 0;
 
 int lower(int c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+}  // namespace
 
 // Days from 1970-01-01 of a civil date, and back (proleptic Gregorian).
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
@@ -37,7 +38,6 @@ void civil_from_days(int64_t z, int &y, int &m, int &d) {
     m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     y = static_cast<int>(yy + (m <= 2));
 }
-}  // namespace
 
 int64_t local_seconds() {
     Core &c = core();
