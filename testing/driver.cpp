@@ -134,7 +134,8 @@ void Bbs::write_files() {
     for (const std::string &p : options_.plugins) cfg += "DLL=" + p + "\n";
     cfg += "LINES=" + std::to_string(options_.lines) + "\n";
     cfg += "OUTPUT_BUFFER=" + std::to_string(options_.output_buffer) + "\n";
-    cfg += "IDLE_WARN_SECONDS=0\nIDLE_LIMIT_SECONDS=0\n";
+    cfg += "IDLE_WARN_SECONDS=" + std::to_string(options_.idle_warn_seconds) + "\n";
+    cfg += "IDLE_LIMIT_SECONDS=" + std::to_string(options_.idle_limit_seconds) + "\n";
     if (!options_.sample_key.empty()) cfg += "SAMPLE_KEY=" + options_.sample_key + "\n";
     if (!options_.channels.empty()) {
         cfg += "CHANNELS=";

@@ -65,6 +65,8 @@ struct BbsOptions {
     };
     bool test_messages = true;                 // message texts show number and arguments
     int output_buffer = 8192;
+    int idle_warn_seconds = 0;                 // 0: never
+    int idle_limit_seconds = 0;
     std::string sample_key;
     int year = 2026, month = 12, day = 11, hour = 12, minute = 0, second = 0;
     bool start = true;                         // start the host at once

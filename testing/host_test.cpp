@@ -554,4 +554,24 @@ TEST(ModuleOrder, TheHostLoadsPluginsInTheOrderTheToolLeaves) {
     EXPECT_EQ(check_chain(true), (std::vector<std::string>{"KRVTSTA", "KRVTSTB", "host"}));
 }
 
+TEST(Idle, AQuietCallerIsWarnedThenLoggedOffAndInputResetsTheCount) {
+    BbsOptions o = with_plugins({"KRVTSTA"});
+    o.idle_warn_seconds = 60;
+    o.idle_limit_seconds = 90;
+    Bbs bbs(o);
+    bbs.add_user("Alice", "secret1");
+    int n = bbs.log_on("Alice", "secret1");
+    bbs.take_output(n);
+    bbs.advance(59);
+    EXPECT_EQ(bbs.take_output(n), "");
+    bbs.advance(1);
+    EXPECT_NE(bbs.take_output(n).find("still there"), std::string::npos);
+    bbs.type(n, "w");  // any input starts the count again
+    bbs.advance(89);
+    EXPECT_TRUE(bbs.connected(n));
+    bbs.advance(1);
+    EXPECT_FALSE(bbs.connected(n));
+    EXPECT_EQ(details(bbs, "TEST HANGUP"), std::vector<std::string>{"KRVTSTA Alice"});
+}
+
 }  // namespace
