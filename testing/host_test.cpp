@@ -179,6 +179,23 @@ TEST_F(Callers, HangingUpRunsHangUpRoutinesAndWritesTheAccountBack) {
     EXPECT_FALSE(bbs.connected(n));
 }
 
+TEST_F(Callers, TheWindowSizeTheTerminalReportsOutlivesTheAccountsStoredSize) {
+    int n = bbs.connect();
+    line_set_screen(n, 132, 50);  // reported before log-on
+    bbs.log_on("Alice", "secret1", n);
+    EXPECT_EQ(bbs.line(n).account.screen_width, 132);
+    EXPECT_EQ(bbs.line(n).account.screen_length, 50);
+    line_set_screen(n, 100, 0);   // a resize while signed on; the length stays
+    EXPECT_EQ(bbs.line(n).account.screen_width, 100);
+    EXPECT_EQ(bbs.line(n).account.screen_length, 50);
+    bbs.hang_up(n);
+    account_record a;
+    ASSERT_TRUE(bbs.read_account("Alice", a));
+    EXPECT_EQ(a.screen_width, 100);
+    int m = bbs.log_on("Alice", "secret1");  // a caller whose terminal does not tell keeps the stored size
+    EXPECT_EQ(bbs.line(m).account.screen_width, 100);
+}
+
 TEST_F(Callers, NewUserSignsUpWithTheDefaultClass) {
     int n = bbs.connect();
     bbs.type(n, "new");

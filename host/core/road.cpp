@@ -14,6 +14,13 @@ const char *kFreePlaceholder = "(Free)";
 
 void say(int n, const std::string &text) { deliver(n, text); }
 
+// The size the caller's terminal reported wins over the size stored in his
+// account: the account keeps the last one he called with.
+void apply_window(Line &line) {
+    if (line.window_width > 0) line.account.screen_width = static_cast<uint8_t>(std::min(line.window_width, 255));
+    if (line.window_length > 0) line.account.screen_length = static_cast<uint8_t>(std::min(line.window_length, 255));
+}
+
 void prompt_user_id(int n) { say(n, "\nUser-ID (or NEW to sign up): "); }
 
 void prompt_password(int n) {
@@ -63,6 +70,7 @@ void sign_on(int n) {
     Line &line = *line_at(n);
     core().terminal->set_echo(n, true);
     line.session.current_class_record = fndcls(line.account.class_name);
+    apply_window(line);
     for (auto hook : c.connect_hooks) {
         plugin_call(n, [&] { hook(); });
         if (line.drop_requested || line.road == Road::Free) return;
@@ -478,15 +486,17 @@ void line_connected(int n, int32_t baud_rate) {
     line->road = Road::AskUserId;
     line->last_input_ms = c.clock ? c.clock->monotonic_ms() : 0;
     line->idle_warned = false;
+    line->window_width = line->window_length = 0;
     deliver(n, "\nWelcome to the BBS. Channel " + std::to_string(channel[n] & 0xFF) + ".\n");
     prompt_user_id(n);
 }
 
 void line_set_screen(int n, int width, int length) {
     Line *line = line_at(n);
-    if (line == nullptr) return;
-    if (width > 0) line->account.screen_width = static_cast<uint8_t>(std::min(width, 255));
-    if (length > 0) line->account.screen_length = static_cast<uint8_t>(std::min(length, 255));
+    if (line == nullptr || line->road == Road::Free) return;
+    if (width > 0) line->window_width = width;
+    if (length > 0) line->window_length = length;
+    apply_window(*line);
 }
 
 void line_input(int n, std::string_view raw) {

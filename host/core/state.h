@@ -53,6 +53,8 @@ struct Line {
     bool idle_warned = false;
     void (*poller)() = nullptr;
     int wrap_width = 0;
+    int window_width = 0;           // the caller's terminal window, when it told us (0: not told)
+    int window_length = 0;
     EditorJob editor;
 };
 
