@@ -92,6 +92,18 @@ int command_routine() {
         begin_polling(usrnum, poller);
         return 1;
     }
+    if (margc >= 4 && sameas(margv[1], "MAIL")) {
+        // TESTA MAIL <to> <subject>: a mail with a return receipt asked for.
+        mail_header header{};
+        stzcpy(header.from_name, usaptr->user_id, sizeof header.from_name);
+        stzcpy(header.to_name, margv[2], sizeof header.to_name);
+        stzcpy(header.subject, margv[3], sizeof header.subject);
+        header.mail_flags = MAIL_RETURN_RECEIPT;
+        simpsnd(&header, "A test mail.\n", nullptr);
+        prf("[mail sent]\n");
+        outprf(usrnum);
+        return 1;
+    }
     setmbk(block);
     if (margc == 2 && sameas(margv[1], "BYE")) {
         byenow(10, static_cast<int>(margc));
