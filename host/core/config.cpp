@@ -77,6 +77,9 @@ const Setting kSettings[] = {
      nullptr, &HostConfig::sample_key},
     {"INPUT_LIMIT", Kind::number, "255", 1, 255, "longest input line a caller may type, in characters", nullptr,
      &HostConfig::input_limit, nullptr},
+    {"OUTPUT_STALL_SECONDS", Kind::number, "120", 1, 86400,
+     "seconds a caller's output may wait untaken before he is disconnected (a caller who stopped reading)", nullptr,
+     &HostConfig::output_stall_seconds, nullptr},
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -37,6 +37,7 @@ struct HostConfig {
     std::string new_user_class;             // NEW_USER_CLASS
     std::string sample_key;                 // SAMPLE_KEY: empty = none
     int input_limit = 0;                    // INPUT_LIMIT
+    int output_stall_seconds = 0;           // OUTPUT_STALL_SECONDS
 
     std::vector<std::string> errors;        // "WGSERV.CFG:LINE: ..."; the host serves only when empty
 };

@@ -103,7 +103,7 @@ TEST(HostConfig, EachFaultIsNamedWithFileLineAndRange) {
         {"PROT=23\n",
          "WGSERV.CFG:1: unknown setting 'PROT' (known: DLL, ADDRESS, PORT, LINES, CHANNELS, CLEANUP_TIME, "
          "CLOCK_MODE, IDLE_WARN_SECONDS, IDLE_LIMIT_SECONDS, OUTPUT_BUFFER, LINE_OUTPUT_ROOM, NEW_USER_CLASS, "
-         "SAMPLE_KEY, INPUT_LIMIT)"},
+         "SAMPLE_KEY, INPUT_LIMIT, OUTPUT_STALL_SECONDS)"},
         {"PORT=23\nport=24\n", "WGSERV.CFG:2: PORT is set twice (first on line 1)"},
         {"DLL=KRVFV\nDLL=krvfv\n", "WGSERV.CFG:2: DLL=krvfv is listed twice (first on line 1)"},
         {"DLL=\n", "WGSERV.CFG:1: DLL= names no plug-in"},

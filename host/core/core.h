@@ -73,6 +73,7 @@ struct HostSettings {
     std::string new_user_class = "DEMO";
     std::string sample_key;
     int input_limit = 255;
+    int output_stall_seconds = 120; // output untaken this long: the caller is disconnected
     std::vector<ClassDefinition> classes;
 };
 

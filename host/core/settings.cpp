@@ -27,6 +27,7 @@ bool load_settings(const std::string &directory, HostSettings &settings, std::ve
     settings.new_user_class = config.new_user_class;
     settings.sample_key = config.sample_key;
     settings.input_limit = config.input_limit;
+    settings.output_stall_seconds = config.output_stall_seconds;
     settings.classes = classes.classes;
     if (!settings.new_user_class.empty()) {
         bool known = false;

@@ -71,6 +71,7 @@ int command_serve(const std::string &dir) {
     options.lines = settings.lines;
     options.output_room = settings.line_output_room;
     options.input_limit = settings.input_limit;
+    options.write_stall_seconds = settings.output_stall_seconds;
     TelnetServer server(io, options, clock, console);
     std::string error;
     if (!server.listen(error)) {
