@@ -20,10 +20,13 @@ const telnet_telopt_t kTelopts[] = {
     {-1, 0, 0},
 };
 
-// Dead peers are noticed even when nothing is being sent to them.
-void keep_alive(asio::ip::tcp::socket &s) {
+// Dead peers are noticed even when nothing is being sent to them; the
+// kernel's send buffer is kept modest, so that a caller who stops reading
+// shows in the host's own queue (and btuoba) soon, not after megabytes.
+void tune_socket(asio::ip::tcp::socket &s) {
     int fd = s.native_handle();
-    int on = 1, idle = 60, interval = 10, count = 3;
+    int on = 1, idle = 60, interval = 10, count = 3, send_buffer = 64 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer);
     setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
@@ -136,7 +139,7 @@ void TelnetServer::on_accept(asio::ip::tcp::socket socket) {
         refuse(std::move(socket));
         return;
     }
-    keep_alive(socket);
+    tune_socket(socket);
     auto c = std::make_shared<Connection>(*this, std::move(socket));
     asio::error_code ec;
     auto remote = c->socket.remote_endpoint(ec);
