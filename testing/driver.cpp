@@ -137,6 +137,7 @@ void Bbs::write_files() {
     cfg += "IDLE_WARN_SECONDS=" + std::to_string(options_.idle_warn_seconds) + "\n";
     cfg += "IDLE_LIMIT_SECONDS=" + std::to_string(options_.idle_limit_seconds) + "\n";
     if (!options_.sample_key.empty()) cfg += "SAMPLE_KEY=" + options_.sample_key + "\n";
+    if (!options_.clock_mode.empty()) cfg += "CLOCK_MODE=" + options_.clock_mode + "\n";
     if (!options_.channels.empty()) {
         cfg += "CHANNELS=";
         for (size_t i = 0; i < options_.channels.size(); ++i) {

@@ -426,7 +426,9 @@ TEST(Text, DatesAndTimes) {
 
 TEST(Text, SettingTheTimeOfDayMovesTheBbsClockNotTheMachines) {
     Bbs bbs(with_plugins({}));
+    bbs.clock().privileged = true;  // the default mode never uses the privilege
     ASSERT_EQ(set_time_of_day(8, 15, 0, 0), 1);
+    EXPECT_EQ(bbs.clock().system_sets, 0);
     EXPECT_STREQ(nctime(now()), "08:15:00");
     EXPECT_STREQ(ncdate(today()), "12/11/26");  // the date stays
     bbs.advance(60);
@@ -435,6 +437,24 @@ TEST(Text, SettingTheTimeOfDayMovesTheBbsClockNotTheMachines) {
     ASSERT_TRUE(bbs.start());  // the BBS keeps its clock across a restart
     EXPECT_STREQ(nctime(now()), "08:16:00");
     EXPECT_EQ(set_time_of_day(24, 0, 0, 0), 0);
+}
+
+TEST(Text, InSystemModeTheMachinesClockIsSetOnlyWithThePrivilege) {
+    BbsOptions o = with_plugins({});
+    o.clock_mode = "system";
+    Bbs bbs(o);
+    // Without the privilege: nothing moves, and the audit trail says why.
+    EXPECT_EQ(set_time_of_day(8, 15, 0, 0), 0);
+    EXPECT_STREQ(nctime(now()), "12:00:00");
+    EXPECT_EQ(details(bbs, "CLOCK NOT SET"),
+              std::vector<std::string>{"The machine's clock could not be set: Operation not permitted"});
+    // With it: the (virtual) machine's clock itself is set; the BBS keeps no offset.
+    bbs.clock().privileged = true;
+    EXPECT_EQ(set_time_of_day(8, 15, 30, 0), 1);
+    EXPECT_EQ(bbs.clock().system_sets, 1);
+    EXPECT_STREQ(nctime(now()), "08:15:30");
+    EXPECT_EQ(bbs.clock().local_seconds() % 86400, 8 * 3600 + 15 * 60 + 30);
+    EXPECT_STREQ(ncdate(today()), "12/11/26");
 }
 
 TEST(Output, PendingOutputNeverOverrunsTheBuffer) {
