@@ -166,6 +166,7 @@ bool Bbs::start() {
     errors_.clear();
     if (!load_settings(dir_, settings, errors_)) return false;
     set_audit_listener([this](const AuditEntry &e) { audit.push_back(e); });
+    set_mail_listener([this](const mail_header &h, const std::string &text) { sent_mail.push_back({h, text}); });
     started_ = start_host(dir_, settings, bin_dir(), &terminal_, &clock_, errors_);
     return started_;
 }
@@ -174,6 +175,7 @@ void Bbs::stop() {
     if (!started_) return;
     stop_host("");
     set_audit_listener(nullptr);
+    set_mail_listener(nullptr);
     started_ = false;
 }
 

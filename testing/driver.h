@@ -125,6 +125,11 @@ public:
 
     // What the BBS did.
     std::vector<AuditEntry> audit;
+    struct SentMail {
+        mail_header header;  // the bytes the plug-in handed to simpsnd
+        std::string text;
+    };
+    std::vector<SentMail> sent_mail;  // every simpsnd call, stored or not
     std::vector<Mail> mail_to(const std::string &user_id);
 
 private:

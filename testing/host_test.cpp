@@ -213,6 +213,9 @@ TEST_F(Callers, MailIsListedReadWithAReceiptAndDeleted) {
         CallTransaction t;
         ASSERT_EQ(simpsnd(&h, "Line one\n", ""), 1);
     }
+    ASSERT_EQ(bbs.sent_mail.size(), 1u);  // the driver sees the header as it was handed over
+    EXPECT_EQ(std::memcmp(&bbs.sent_mail[0].header, &h, sizeof h), 0);
+    EXPECT_EQ(bbs.sent_mail[0].text, "Line one\n");
     int n = bbs.log_on("Alice", "secret1");
     EXPECT_NE(bbs.take_output(n).find("1 unread mail"), std::string::npos);
     bbs.type(n, "m");
