@@ -137,6 +137,7 @@ void Bbs::write_files() {
     cfg += "IDLE_WARN_SECONDS=" + std::to_string(options_.idle_warn_seconds) + "\n";
     cfg += "IDLE_LIMIT_SECONDS=" + std::to_string(options_.idle_limit_seconds) + "\n";
     if (!options_.sample_key.empty()) cfg += "SAMPLE_KEY=" + options_.sample_key + "\n";
+    if (!options_.clock_mode.empty()) cfg += "CLOCK_MODE=" + options_.clock_mode + "\n";
     if (!options_.channels.empty()) {
         cfg += "CHANNELS=";
         for (size_t i = 0; i < options_.channels.size(); ++i) {
@@ -165,6 +166,7 @@ bool Bbs::start() {
     errors_.clear();
     if (!load_settings(dir_, settings, errors_)) return false;
     set_audit_listener([this](const AuditEntry &e) { audit.push_back(e); });
+    set_mail_listener([this](const mail_header &h, const std::string &text) { sent_mail.push_back({h, text}); });
     started_ = start_host(dir_, settings, bin_dir(), &terminal_, &clock_, errors_);
     return started_;
 }
@@ -173,6 +175,7 @@ void Bbs::stop() {
     if (!started_) return;
     stop_host("");
     set_audit_listener(nullptr);
+    set_mail_listener(nullptr);
     started_ = false;
 }
 

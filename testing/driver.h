@@ -18,10 +18,21 @@ class VirtualClock : public ClockPort {
 public:
     int64_t monotonic_ms() override { return monotonic_ms_; }
     int64_t local_seconds() override { return local_; }
-    bool set_system_time(int64_t, std::string &error) override {
-        error = "the test driver never touches the machine's clock";
-        return false;
+    // Stands in for the machine's clock in the "system" clock mode: with
+    // `privileged` it takes the new time, as the machine would for a host
+    // allowed to set it; without, it refuses as the machine would. The real
+    // machine's clock is never touched.
+    bool set_system_time(int64_t local_seconds, std::string &error) override {
+        if (!privileged) {
+            error = "Operation not permitted";
+            return false;
+        }
+        local_ = local_seconds;
+        ++system_sets;
+        return true;
     }
+    bool privileged = false;
+    int system_sets = 0;
     void set(int year, int month, int day, int hour, int minute, int second);
     void step(int64_t seconds) {
         monotonic_ms_ += seconds * 1000;
@@ -68,6 +79,7 @@ struct BbsOptions {
     int idle_warn_seconds = 0;                 // 0: never
     int idle_limit_seconds = 0;
     std::string sample_key;
+    std::string clock_mode;                    // CLOCK_MODE; empty: the host's default
     int year = 2026, month = 12, day = 11, hour = 12, minute = 0, second = 0;
     bool start = true;                         // start the host at once
 };
@@ -113,6 +125,11 @@ public:
 
     // What the BBS did.
     std::vector<AuditEntry> audit;
+    struct SentMail {
+        mail_header header;  // the bytes the plug-in handed to simpsnd
+        std::string text;
+    };
+    std::vector<SentMail> sent_mail;  // every simpsnd call, stored or not
     std::vector<Mail> mail_to(const std::string &user_id);
 
 private:

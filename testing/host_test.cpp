@@ -230,6 +230,9 @@ TEST_F(Callers, MailIsListedReadWithAReceiptAndDeleted) {
         CallTransaction t;
         ASSERT_EQ(simpsnd(&h, "Line one\n", ""), 1);
     }
+    ASSERT_EQ(bbs.sent_mail.size(), 1u);  // the driver sees the header as it was handed over
+    EXPECT_EQ(std::memcmp(&bbs.sent_mail[0].header, &h, sizeof h), 0);
+    EXPECT_EQ(bbs.sent_mail[0].text, "Line one\n");
     int n = bbs.log_on("Alice", "secret1");
     EXPECT_NE(bbs.take_output(n).find("1 unread mail"), std::string::npos);
     bbs.type(n, "m");
@@ -443,7 +446,9 @@ TEST(Text, DatesAndTimes) {
 
 TEST(Text, SettingTheTimeOfDayMovesTheBbsClockNotTheMachines) {
     Bbs bbs(with_plugins({}));
+    bbs.clock().privileged = true;  // the default mode never uses the privilege
     ASSERT_EQ(set_time_of_day(8, 15, 0, 0), 1);
+    EXPECT_EQ(bbs.clock().system_sets, 0);
     EXPECT_STREQ(nctime(now()), "08:15:00");
     EXPECT_STREQ(ncdate(today()), "12/11/26");  // the date stays
     bbs.advance(60);
@@ -452,6 +457,24 @@ TEST(Text, SettingTheTimeOfDayMovesTheBbsClockNotTheMachines) {
     ASSERT_TRUE(bbs.start());  // the BBS keeps its clock across a restart
     EXPECT_STREQ(nctime(now()), "08:16:00");
     EXPECT_EQ(set_time_of_day(24, 0, 0, 0), 0);
+}
+
+TEST(Text, InSystemModeTheMachinesClockIsSetOnlyWithThePrivilege) {
+    BbsOptions o = with_plugins({});
+    o.clock_mode = "system";
+    Bbs bbs(o);
+    // Without the privilege: nothing moves, and the audit trail says why.
+    EXPECT_EQ(set_time_of_day(8, 15, 0, 0), 0);
+    EXPECT_STREQ(nctime(now()), "12:00:00");
+    EXPECT_EQ(details(bbs, "CLOCK NOT SET"),
+              std::vector<std::string>{"The machine's clock could not be set: Operation not permitted"});
+    // With it: the (virtual) machine's clock itself is set; the BBS keeps no offset.
+    bbs.clock().privileged = true;
+    EXPECT_EQ(set_time_of_day(8, 15, 30, 0), 1);
+    EXPECT_EQ(bbs.clock().system_sets, 1);
+    EXPECT_STREQ(nctime(now()), "08:15:30");
+    EXPECT_EQ(bbs.clock().local_seconds() % 86400, 8 * 3600 + 15 * 60 + 30);
+    EXPECT_STREQ(ncdate(today()), "12/11/26");
 }
 
 TEST(Output, PendingOutputNeverOverrunsTheBuffer) {

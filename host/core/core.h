@@ -116,6 +116,9 @@ int64_t next_timer_ms();      // monotonic time of the next timer, or -1
 void run_daily_cleanup();
 int purge_tagged_accounts();
 void set_audit_listener(std::function<void(const AuditEntry &)> listener);
+// Each mail a plug-in hands to simpsnd, as it built it: the header's bytes
+// and the text. Called before the mail is stored, whatever becomes of it.
+void set_mail_listener(std::function<void(const mail_header &, const std::string &text)> listener);
 
 // Inside the core.
 void set_line_count(int n);   // makes n free lines (also used by tests of plug-in helpers)

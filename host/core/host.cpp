@@ -196,6 +196,9 @@ std::vector<std::string> check_chain(bool password) {
 }
 
 void set_audit_listener(std::function<void(const AuditEntry &)> listener) { core().audit_listener = std::move(listener); }
+void set_mail_listener(std::function<void(const mail_header &, const std::string &)> listener) {
+    core().mail_listener = std::move(listener);
+}
 
 void host_tick() {
     if (!core().running) return;

@@ -78,6 +78,7 @@ bool delete_mail(int64_t id, const char *user_id) {
 
 extern "C" int simpsnd(struct mail_header *header, const char *text, const char *) {
     if (header == nullptr) return 0;
+    if (bbs::core().mail_listener) bbs::core().mail_listener(*header, text ? text : "");
     std::string to = bbs::field(header->to_name, sizeof header->to_name);
     if (to.empty()) return 0;
     return bbs::store_mail(bbs::field(header->from_name, sizeof header->from_name), to,

@@ -85,6 +85,7 @@ struct Core {
     std::vector<LoadedModule> loaded;
     std::vector<void *> handles;                       // dlopen handles
     std::function<void(const AuditEntry &)> audit_listener;
+    std::function<void(const mail_header &, const std::string &)> mail_listener;
     int64_t clock_offset = 0;                          // seconds added to the clock port's time
     bool running = false;
     int call_depth = 0;
