@@ -3,8 +3,10 @@
 //     # File Viewer
 //     NAME=File Viewer
 //     DESCRIPTION=Page through text files on the server
+//     MENU=yes
 //
-// NAME is required and not empty; DESCRIPTION is optional. Keys are
+// NAME is required and not empty; DESCRIPTION is optional; MENU (yes or
+// no, default yes) says whether callers pick the module from the menu. Keys are
 // matched with case ignored; other keys are refused, so that a misspelt
 // NAME is not taken for a missing one. Comments and blanks as in
 // WGSERV.CFG (config_lines.h). The plug-in copies at most 24 characters of
@@ -12,6 +14,7 @@
 #include "descriptor.h"
 
 #include <deque>
+#include <set>
 
 #include "config_lines.h"
 #include "core.h"
@@ -25,7 +28,7 @@ std::optional<ModuleDescription> parse_descriptor_text(const std::string &file_n
         errors.push_back(file_name + ":" + std::to_string(line) + ": " + what);
     };
     ModuleDescription out;
-    int name_line = 0, description_line = 0;
+    int name_line = 0, description_line = 0, menu_line = 0;
     for (const ConfigLine &l : read_config_lines(text)) {
         if (l.type == ConfigLine::section) {
             error(l.number, "sections are not used in a descriptor file");
@@ -42,8 +45,18 @@ std::optional<ModuleDescription> parse_descriptor_text(const std::string &file_n
             seen = l.number;
             if (is_name && l.value.empty()) error(l.number, "NAME is empty");
             (is_name ? out.name : out.description) = l.value;
+        } else if (same_key(l.key, "MENU")) {
+            if (menu_line != 0) {
+                error(l.number, "MENU is set twice (first on line " + std::to_string(menu_line) + ")");
+                continue;
+            }
+            menu_line = l.number;
+            if (same_key(l.value, "yes") || same_key(l.value, "no"))
+                out.on_menu = same_key(l.value, "yes");
+            else
+                error(l.number, "MENU is '" + l.value + "', not yes or no");
         } else {
-            error(l.number, "unknown key '" + l.key + "' (known: NAME, DESCRIPTION)");
+            error(l.number, "unknown key '" + l.key + "' (known: NAME, DESCRIPTION, MENU)");
         }
     }
     if (name_line == 0) errors.push_back(file_name + ": no NAME= line");
@@ -60,6 +73,22 @@ std::optional<ModuleDescription> parse_descriptor_file(const std::string &path, 
     return parse_descriptor_text(base_name(path), text, errors);
 }
 
+namespace {
+std::set<std::string> &names_off_menu() {
+    static std::set<std::string> names;
+    return names;
+}
+}  // namespace
+
+bool offered_on_menu(const std::string &name) {
+    // The plug-in may have cut the name short when it copied it.
+    for (const std::string &off : names_off_menu())
+        if (!name.empty() && off.compare(0, name.size(), name) == 0) return false;
+    return true;
+}
+
+void forget_descriptors() { names_off_menu().clear(); }
+
 }  // namespace bbs
 
 // A name the plug-in may keep: gmdnam's texts live as long as the process.
@@ -74,7 +103,10 @@ const char *gmdnam(const char *descriptor_file) {
     std::optional<bbs::ModuleDescription> found =
         bbs::parse_descriptor_file(bbs::find_file_ignoring_case(requested), errors);
     for (const std::string &e : errors) bbs::report_startup_error(e);
-    if (found) return names.emplace_back(found->name).c_str();
+    if (found) {
+        if (!found->on_menu) bbs::names_off_menu().insert(found->name);
+        return names.emplace_back(found->name).c_str();
+    }
     // The file's stem, so that the plug-in still registers under a name the
     // operator recognises while the fault above stops the start.
     std::string stem = bbs::base_name(requested);

@@ -14,7 +14,13 @@ namespace bbs {
 struct ModuleDescription {
     std::string name;          // NAME=: what gmdnam gives
     std::string description;   // DESCRIPTION=: one line for the operator
+    bool on_menu = true;       // MENU=yes|no: whether callers pick it from the host's menu
 };
+
+// Whether the module registered under `name` is offered on the host's menu
+// (a plug-in with no dialogue of its own says MENU=no in its descriptor).
+bool offered_on_menu(const std::string &name);
+void forget_descriptors();
 
 // Parses a descriptor file's text. Errors are appended as "FILE:LINE: ..."
 // (or "FILE: ..." for a fault of the whole file); the result is empty

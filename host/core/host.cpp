@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "datafile.h"
+#include "descriptor.h"
 #include "msgfile.h"
 #include "state.h"
 
@@ -85,6 +86,7 @@ bool start_host(const std::string &directory, const HostSettings &settings, cons
     }
     clear_startup_errors();
     reset_message_blocks();
+    forget_descriptors();
     set_bbs_directory(directory);
     c.settings = settings;
     c.terminal = terminal;

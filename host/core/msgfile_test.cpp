@@ -463,6 +463,20 @@ TEST_F(MessageBlocks, GmdnamGivesTheNameOfTheDescriptorFile) {
     EXPECT_STREQ(name, "KRV Announcer Module") << "the text stays after further calls";
 }
 
+TEST_F(MessageBlocks, MenuNoKeepsAModuleOffTheHostsMenu) {
+    write("KRVCLOCK.MDF", "NAME=Clock\nMENU=No\n");
+    write("KRVFBK.MDF", "NAME=Feedback\n");
+    write("KRVFV.MDF", "NAME=File Viewer\nMENU=maybe\n");
+    gmdnam("KRVCLOCK.MDF");
+    gmdnam("KRVFBK.MDF");
+    EXPECT_FALSE(bbs::offered_on_menu("Clock"));
+    EXPECT_TRUE(bbs::offered_on_menu("Feedback"));
+    std::vector<std::string> errs;
+    EXPECT_FALSE(bbs::parse_descriptor_file(dir_ + "/KRVFV.MDF", errs).has_value());
+    EXPECT_EQ(errs, std::vector<std::string>{"KRVFV.MDF:2: MENU is 'maybe', not yes or no"});
+    bbs::forget_descriptors();
+}
+
 TEST_F(MessageBlocks, GmdnamFallsBackToTheStemAndReportsTheFault) {
     write("KRVFV.MDF", "DESCRIPTION=File viewer\nNAM=File Viewer\n");
     write("KRVCLOCK.MDF", "NAME=\nNAME=Clock\n");
@@ -470,7 +484,7 @@ TEST_F(MessageBlocks, GmdnamFallsBackToTheStemAndReportsTheFault) {
     EXPECT_STREQ(gmdnam("krvclock.mdf"), "krvclock");
     EXPECT_STREQ(gmdnam("KRVGHOST.MDF"), "KRVGHOST");
     EXPECT_EQ(errors(), (std::vector<std::string>{
-                            "KRVFV.MDF:2: unknown key 'NAM' (known: NAME, DESCRIPTION)",
+                            "KRVFV.MDF:2: unknown key 'NAM' (known: NAME, DESCRIPTION, MENU)",
                             "KRVFV.MDF: no NAME= line",
                             "KRVCLOCK.MDF:1: NAME is empty",
                             "KRVCLOCK.MDF:2: NAME is set twice (first on line 1)",

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datafile.h"
+#include "descriptor.h"
 #include "state.h"
 
 namespace bbs {
@@ -36,12 +37,14 @@ std::string trimmed(std::string_view text) {
 }
 
 // Modules a caller can enter from the menu: every plug-in with an input
-// routine, numbered in load order.
+// routine whose descriptor file does not keep it off the menu, numbered in
+// load order.
 std::vector<int> menu_modules() {
     std::vector<int> out;
     Core &c = core();
     for (size_t i = 1; i < c.modules.size(); ++i)
-        if (c.modules[i]->input_routine != nullptr) out.push_back(static_cast<int>(i));
+        if (c.modules[i]->input_routine != nullptr && offered_on_menu(c.modules[i]->name))
+            out.push_back(static_cast<int>(i));
     return out;
 }
 
