@@ -481,6 +481,8 @@ public:
     void done() {
         if (--pending_ == 0) io_.stop();
     }
+    void count_read() { ++reads_; }
+    uint64_t reads() const { return reads_; }
 
     void close_all() {
         for (auto &c : clients_) c->close();
@@ -506,6 +508,7 @@ private:
     asio::steady_timer watchdog_;
     std::vector<std::unique_ptr<Client>> clients_;
     int pending_ = 0;
+    uint64_t reads_ = 0;
     std::string error_;
 };
 
@@ -546,6 +549,7 @@ void Client::read() {
             if (seen_.find("All lines are busy") != std::string::npos) why = "the call was refused: all lines are busy";
             return run_.fail(*this, why);
         }
+        run_.count_read();
         size_t before = text_.size();
         filter_.feed(buffer_.data(), n, text_);
         seen_.append(text_, before, std::string::npos);
@@ -590,6 +594,8 @@ struct LoopResult {
     std::vector<double> samples;
     double wall_seconds = 0;
     double round_trips = 0;  // warm-up included
+    double client_cpu_seconds = 0;
+    uint64_t reads = 0;      // reads the clients made
 };
 
 LoopResult closed_loop(Run &run, const std::string &phase, const Options &o, const std::string &line,
@@ -599,12 +605,16 @@ LoopResult closed_loop(Run &run, const std::string &phase, const Options &o, con
     Loop loop{line, answer, what, o.warmup, o.rounds, &r.samples};
     for (auto &c : run.clients()) c->rounds_done = 0;
     Clock::time_point start = Clock::now();
+    double cpu_before = thread_cpu_seconds(pthread_self());
+    uint64_t reads_before = run.reads();
     for (auto &c : run.clients()) {
         Client *client = c.get();
         asio::post(run.io(), [&run, client, &loop] { next_round(run, *client, loop); });
     }
     run.run(phase);
     r.wall_seconds = seconds_since(start);
+    r.client_cpu_seconds = thread_cpu_seconds(pthread_self()) - cpu_before;
+    r.reads = run.reads() - reads_before;
     r.round_trips = static_cast<double>(o.clients) * (o.warmup + o.rounds);
     if (r.samples.size() != static_cast<size_t>(o.clients) * static_cast<size_t>(o.rounds))
         throw BenchError(phase + ": " + std::to_string(r.samples.size()) + " round trips recorded, expected " +
@@ -674,7 +684,7 @@ private:
 // ------------------------------------------------------------- report
 
 struct Stats {
-    double p50 = 0, p99 = 0, mean = 0, max = 0, rate = 0, cpu_per_trip = 0;
+    double p50 = 0, p99 = 0, mean = 0, max = 0, rate = 0, cpu_per_trip = 0, client_cpu_per_trip = 0, reads_per_trip = 0;
 };
 
 double percentile(const std::vector<double> &sorted, double p) {
@@ -694,12 +704,14 @@ Stats summarize(LoopResult r, double cpu_seconds) {
     s.max = r.samples.back();
     s.rate = r.round_trips / r.wall_seconds;
     s.cpu_per_trip = cpu_seconds / r.round_trips;
+    s.client_cpu_per_trip = r.client_cpu_seconds / r.round_trips;
+    s.reads_per_trip = static_cast<double>(r.reads) / r.round_trips;
     return s;
 }
 
 void print_row(const char *name, const Stats &s) {
-    std::printf("  %-24s %10.3f %10.3f %10.3f %10.3f %12.0f %12.1f\n", name, s.p50 * 1e3, s.p99 * 1e3, s.mean * 1e3,
-                s.max * 1e3, s.rate, s.cpu_per_trip * 1e6);
+    std::printf("  %-24s %9.3f %9.3f %9.3f %9.3f %9.0f %9.1f %9.1f %9.2f\n", name, s.p50 * 1e3, s.p99 * 1e3,
+                s.mean * 1e3, s.max * 1e3, s.rate, s.cpu_per_trip * 1e6, s.client_cpu_per_trip * 1e6, s.reads_per_trip);
 }
 
 std::string kb(long v) { return v < 0 ? "?" : std::to_string(v) + " kB"; }
@@ -797,7 +809,7 @@ HostResult measure_host(const Options &o, const std::string &tmp, std::unique_pt
     run.close_all();
     child->stop(o.timeout_seconds);
     if (!child->exited_cleanly())
-        throw BenchError("bbshost ended with " + child->status_text() + " after SIGTERM:\n" + log_tail(child->log(), 30));
+        throw BenchError("bbshost ended with " + child->status_text() + " after SIGTERM");
     return h;
 }
 
@@ -832,15 +844,19 @@ int main(int argc, char **argv) {
         std::printf("bbshost ...\n");
         HostResult host = measure_host(o, tmp, child);
 
-        std::printf("\nRound trip, from sending the line to the whole answer (ms), %d x %d samples each:\n",
-                    o.clients, o.rounds);
-        std::printf("  %-24s %10s %10s %10s %10s %12s %12s\n", "server", "p50", "p99", "mean", "max", "trips/s",
-                    "cpu us/trip");
+        std::printf("\nRound trip, from sending the line to the whole answer, %d x %d samples each\n", o.clients,
+                    o.rounds);
+        std::printf("(ms; trips/s of the whole loop; CPU us per round trip of the server and of the client;\n"
+                    " reads the client made per round trip)\n");
+        std::printf("  %-24s %9s %9s %9s %9s %9s %9s %9s %9s\n", "", "p50", "p99", "mean", "max", "trips/s",
+                    "srv cpu", "cli cpu", "reads");
         print_row("echo (asio, \"testa x\")", echo);
         print_row("bbshost (\"testa x\")", host.stats);
-        std::printf("  %-24s %10.2f %10.2f %10.2f %10.2f %12.2f %12.2f\n", "ratio host/echo", host.stats.p50 / echo.p50,
-                    host.stats.p99 / echo.p99, host.stats.mean / echo.mean, host.stats.max / echo.max,
-                    host.stats.rate / echo.rate, host.stats.cpu_per_trip / echo.cpu_per_trip);
+        std::printf("  %-24s %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f\n", "ratio host/echo",
+                    host.stats.p50 / echo.p50, host.stats.p99 / echo.p99, host.stats.mean / echo.mean,
+                    host.stats.max / echo.max, host.stats.rate / echo.rate, host.stats.cpu_per_trip / echo.cpu_per_trip,
+                    host.stats.client_cpu_per_trip / echo.client_cpu_per_trip,
+                    host.stats.reads_per_trip / echo.reads_per_trip);
         std::printf("\nbbshost: %d callers signed up (NEW) and at the menu in %.2f s\n", o.clients, host.signup_seconds);
         std::printf("bbshost memory             %12s %12s\n", "VmRSS", "VmHWM");
         std::printf("  listening, no caller     %12s %12s\n", kb(host.rss_idle).c_str(), kb(host.hwm_idle).c_str());
