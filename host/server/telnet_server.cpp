@@ -53,6 +53,7 @@ struct TelnetServer::Connection : std::enable_shared_from_this<Connection> {
     std::string out;             // encoded bytes waiting for the write in flight
     std::string writing;         // the bytes of the write in flight
     bool write_in_flight = false;
+    bool write_posted = false;   // a write will start once the current event is handled
     bool read_in_flight = false;
     bool closing = false;        // write what is queued, then close
     bool closed = false;
@@ -317,7 +318,16 @@ void TelnetServer::queue(Connection &c, const char *data, size_t size) {
     if (queued(c) == 0) c.stalled_since = clock_.monotonic_ms();
     c.out.append(data, size);
     bytes_queued_ += size;
-    if (!c.write_in_flight) start_write(c.shared_from_this());
+    // The write starts after the event in hand is done, so that the echo of
+    // a line and the answer to it leave in one packet.
+    if (!c.write_in_flight && !c.write_posted) {
+        c.write_posted = true;
+        auto self = c.shared_from_this();
+        asio::post(io_, [this, self] {
+            self->write_posted = false;
+            start_write(self);
+        });
+    }
 }
 
 void TelnetServer::start_write(const std::shared_ptr<Connection> &c) {
