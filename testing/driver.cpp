@@ -164,6 +164,7 @@ bool Bbs::start() {
     HostSettings settings;
     errors_.clear();
     if (!load_settings(dir_, settings, errors_)) return false;
+    settings.run_missed_cleanup = options_.run_missed_cleanup;
     set_audit_listener([this](const AuditEntry &e) { audit.push_back(e); });
     started_ = start_host(dir_, settings, bin_dir(), &terminal_, &clock_, errors_);
     return started_;

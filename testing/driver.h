@@ -70,6 +70,7 @@ struct BbsOptions {
     std::string sample_key;
     int year = 2026, month = 12, day = 11, hour = 12, minute = 0, second = 0;
     bool start = true;                         // start the host at once
+    bool run_missed_cleanup = true;            // HostSettings::run_missed_cleanup
 };
 
 class Bbs {
