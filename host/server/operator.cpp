@@ -112,8 +112,7 @@ int command_init(const std::string &dir) {
         made = save_account(a) && set_password(a.user_id, password);
         if (!made) report_data_error(data_error().empty() ? "the password could not be hashed" : data_error());
     }
-    if (!made || !data_error().empty())
-        return fail("could not make the Sysop account in " + dir + ": " + data_error());
+    if (!made || !data_error().empty()) return fail("could not make the Sysop account in " + dir + ": " + data_error());
     fs::copy_file(std::string(BBS_DEMO_DIR) + "/WGSERV.CFG", fs::path(dir) / "WGSERV.CFG",
                   fs::copy_options::overwrite_existing, ec);
     if (ec) return fail("cannot write " + dir + "/WGSERV.CFG: " + ec.message() + " (run init again)");
@@ -134,8 +133,7 @@ int command_class(const std::string &dir, const std::vector<std::string> &args) 
         return fail("CLASSES.CFG of " + dir + " has faults (listed above)");
     }
     HostConfig host = load_host_config(find_file_ignoring_case("WGSERV.CFG"));
-    std::printf("%-16s %11s %5s  %-15s %-20s %s\n", "Class", "Credits", "Flags", "Auto-switch", "Keys",
-                "Description");
+    std::printf("%-16s %11s %5s  %-15s %-20s %s\n", "Class", "Credits", "Flags", "Auto-switch", "Keys", "Description");
     bool switching = false;
     for (const ClassDefinition &c : classes.classes) {
         std::string keys;

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <filesystem>
+#include <map>
 
 #include "config.h"
 #include "config_lines.h"
@@ -83,8 +83,10 @@ int command_check(const std::string &dir) {
 
     sort_faults(faults);
     for (const std::string &f : faults) std::printf("%s\n", f.c_str());
-    std::printf("checked WGSERV.CFG (%s), CLASSES.CFG (%s), %s, %s\n", count(host.dlls.size(), "plug-in", "plug-ins").c_str(),
-                count(settings.classes.size(), "class", "classes").c_str(), count(messages.size(), "message file", "message files").c_str(),
+    std::printf("checked WGSERV.CFG (%s), CLASSES.CFG (%s), %s, %s\n",
+                count(host.dlls.size(), "plug-in", "plug-ins").c_str(),
+                count(settings.classes.size(), "class", "classes").c_str(),
+                count(messages.size(), "message file", "message files").c_str(),
                 count(descriptors.size(), "descriptor file", "descriptor files").c_str());
     if (faults.empty()) {
         std::printf("no faults found\n");

@@ -62,7 +62,8 @@ std::vector<std::string> words_of_row(const std::string &text, const std::string
 
 // Runs bbshost with `args`, `input` as its stdin (a file, not a terminal).
 Result run(const std::vector<std::string> &args, const std::string &input = "") {
-    char in_path[] = "/tmp/bbs-op-in-XXXXXX", out_path[] = "/tmp/bbs-op-out-XXXXXX", err_path[] = "/tmp/bbs-op-err-XXXXXX";
+    char in_path[] = "/tmp/bbs-op-in-XXXXXX", out_path[] = "/tmp/bbs-op-out-XXXXXX",
+         err_path[] = "/tmp/bbs-op-err-XXXXXX";
     int in = mkstemp(in_path), out = mkstemp(out_path), err = mkstemp(err_path);
     Result r;
     if (in < 0 || out < 0 || err < 0 || write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
@@ -196,7 +197,9 @@ TEST_F(Operator, InitOnATerminalAsksTwiceWithoutEchoUntilTheTwoMatch) {
         }
         return false;
     };
-    auto type = [&](const std::string &line) { ASSERT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size())); };
+    auto type = [&](const std::string &line) {
+        ASSERT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    };
     ASSERT_TRUE(wait_for("Password for Sysop")) << seen;
     type("first-try\n");
     ASSERT_TRUE(wait_for("again")) << seen;
@@ -215,7 +218,8 @@ TEST_F(Operator, InitOnATerminalAsksTwiceWithoutEchoUntilTheTwoMatch) {
     close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
     EXPECT_NE(seen.find("with the password you typed"), std::string::npos) << seen;
-    for (const char *typed : {"first-try", "second-try", "typed-secret"}) EXPECT_EQ(seen.find(typed), std::string::npos) << seen;
+    for (const char *typed : {"first-try", "second-try", "typed-secret"})
+        EXPECT_EQ(seen.find(typed), std::string::npos) << seen;
     Store s(dir);
     EXPECT_TRUE(check_password("Sysop", "typed-secret"));
 }
@@ -235,9 +239,14 @@ TEST_F(Operator, UsersAreAddedListedShownChangedAndDeleted) {
     EXPECT_EQ(words_of_row(list.out, "carol"), (std::vector<std::string>{"carol", "USER", "never", "100", "-"}));
     EXPECT_NE(list.out.find("3 accounts"), std::string::npos);
 
-    for (std::vector<std::string> change : {std::vector<std::string>{"credits", "250"}, {"flags", "+suspended,+PROTECTED"},
-                                            {"flags", "-protected"}, {"class", "SYSOP"}, {"key", "+chat,+Games"},
-                                            {"key", "-GAMES"}, {"screen-width", "132"}, {"screen-length", "0"}}) {
+    for (std::vector<std::string> change : {std::vector<std::string>{"credits", "250"},
+                                            {"flags", "+suspended,+PROTECTED"},
+                                            {"flags", "-protected"},
+                                            {"class", "SYSOP"},
+                                            {"key", "+chat,+Games"},
+                                            {"key", "-GAMES"},
+                                            {"screen-width", "132"},
+                                            {"screen-length", "0"}}) {
         Result r = bbs({"user", "set", "Carol", change[0], change[1]});
         EXPECT_EQ(r.status, 0) << change[0] << ": " << r.err;
     }
@@ -276,7 +285,10 @@ TEST_F(Operator, BadUsageAndBadValuesAreRefusedWithNothingChanged) {
         {{"user", "add", "Trail "}, "secret9\n", 1, "may not end with a blank"},
         {{"user", "add", std::string(30, 'a')}, "secret9\n", 1, "at most 29 characters"},
         {{"user", "add", "new"}, "secret9\n", 1, "sign up"},
-        {{"user", "add", "Dave", "NOCLASS"}, "secret9\n", 1, "no class 'NOCLASS' in CLASSES.CFG (classes: DEMO, USER, SYSOP)"},
+        {{"user", "add", "Dave", "NOCLASS"},
+         "secret9\n",
+         1,
+         "no class 'NOCLASS' in CLASSES.CFG (classes: DEMO, USER, SYSOP)"},
         {{"user", "add", "CAROL"}, "secret9\n", 1, "already an account 'Carol'"},
         {{"user", "add", "Dave"}, "abc\n", 1, "4 to 64 characters"},
         {{"user", "add", "Dave"}, "", 1, "no password for Dave on stdin"},
@@ -328,7 +340,8 @@ TEST_F(Operator, BadUsageAndBadValuesAreRefusedWithNothingChanged) {
 
 TEST_F(Operator, PurgeRemovesOnlyTaggedAccountsAndLeavesAMissedCleanUpToCleanup) {
     for (const char *id : {"Keep", "Gone One", "Gone Two", "Spare"}) add(id, "secret1");
-    for (const char *id : {"Gone One", "Gone Two"}) EXPECT_EQ(bbs({"user", "set", id, "flags", "+TAGGED_FOR_DELETION"}).status, 0);
+    for (const char *id : {"Gone One", "Gone Two"})
+        EXPECT_EQ(bbs({"user", "set", id, "flags", "+TAGGED_FOR_DELETION"}).status, 0);
     EXPECT_EQ(bbs({"user", "set", "Spare", "flags", "+SUSPENDED"}).status, 0);
     {
         // The host was down over the last clean-up time.
@@ -340,7 +353,8 @@ TEST_F(Operator, PurgeRemovesOnlyTaggedAccountsAndLeavesAMissedCleanUpToCleanup)
     }
     Result purge = bbs({"purge"});
     EXPECT_EQ(purge.status, 0) << purge.err;
-    EXPECT_NE(purge.out.find("removed Gone One\nremoved Gone Two\n2 accounts removed\n"), std::string::npos) << purge.out;
+    EXPECT_NE(purge.out.find("removed Gone One\nremoved Gone Two\n2 accounts removed\n"), std::string::npos)
+        << purge.out;
     EXPECT_NE(purge.out.find("TEST DELETE: KRVTSTB Gone Two"), std::string::npos) << purge.out;
     Result deleted = bbs({"user", "delete", "Spare"});
     EXPECT_EQ(deleted.status, 0) << deleted.err;
@@ -362,7 +376,8 @@ TEST_F(Operator, PurgeRemovesOnlyTaggedAccountsAndLeavesAMissedCleanUpToCleanup)
 TEST_F(Operator, CheckFindsFaultsByFileAndLineWithoutTouchingTheDirectory) {
     auto snapshot = [&] {
         std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
-        for (const auto &e : fs::directory_iterator(dir_)) files[e.path().filename()] = {e.file_size(), e.last_write_time()};
+        for (const auto &e : fs::directory_iterator(dir_))
+            files[e.path().filename()] = {e.file_size(), e.last_write_time()};
         return files;
     };
     Result sound = bbs({"check"});
@@ -419,16 +434,18 @@ TEST_F(Operator, WhileTheBbsIsServedOnlyTheCommandsThatChangeNothingServingKeeps
     EXPECT_EQ(bbs({"user", "set", "Gone", "flags", "+TAGGED_FOR_DELETION"}).status, 0);
     DirectoryLock serving;
     ASSERT_TRUE(serving.acquire(dir_));
-    std::string refusal = "the BBS in " + dir_ + " is being served by bbshost (pid " + std::to_string(getpid()) +
-                          "); stop it first";
-    for (std::vector<std::string> args : {std::vector<std::string>{"purge"}, {"cleanup"}, {"user", "delete", "Gone"},
+    std::string refusal =
+        "the BBS in " + dir_ + " is being served by bbshost (pid " + std::to_string(getpid()) + "); stop it first";
+    for (std::vector<std::string> args : {std::vector<std::string>{"purge"},
+                                          {"cleanup"},
+                                          {"user", "delete", "Gone"},
                                           {"user", "set", "Gone", "credits", "5"}}) {
         Result r = bbs(args);
         EXPECT_EQ(r.status, 1) << args[0];
         EXPECT_NE(r.err.find(refusal), std::string::npos) << r.err;
     }
-    for (std::vector<std::string> args : {std::vector<std::string>{"user", "list"}, {"user", "show", "Gone"},
-                                          {"class", "list"}, {"check"}})
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"user", "list"}, {"user", "show", "Gone"}, {"class", "list"}, {"check"}})
         EXPECT_EQ(bbs(args).status, 0) << args[0];
     add("Newcomer", "secret2");
     Result show = bbs({"user", "show", "Gone"});

@@ -61,8 +61,10 @@ std::string field(const char *text, size_t size) { return std::string(text, strn
 // The user-ID rules of the caller's new-user form. Empty when `id` keeps them.
 std::string user_id_fault(const std::string &id) {
     if (id.empty()) return "a user-ID may not be empty";
-    if (id.size() >= UIDSIZ) return "'" + id + "' is too long: a user-ID has at most " + std::to_string(UIDSIZ - 1) + " characters";
-    if (!isuidc(static_cast<unsigned char>(id[0]))) return "'" + id + "' is not a user-ID: it must start with a letter or a digit";
+    if (id.size() >= UIDSIZ)
+        return "'" + id + "' is too long: a user-ID has at most " + std::to_string(UIDSIZ - 1) + " characters";
+    if (!isuidc(static_cast<unsigned char>(id[0])))
+        return "'" + id + "' is not a user-ID: it must start with a letter or a digit";
     for (char c : id)
         if (!isuidc(static_cast<unsigned char>(c)) && c != ' ')
             return "'" + id + "' is not a user-ID: it may hold only letters, digits and blanks";
@@ -82,8 +84,7 @@ std::string key_fault(const std::string &key) {
 }
 
 // "+A,-B": each item with its sign. Empty when the list is well formed.
-std::string split_changes(const std::string &value, const char *what,
-                          std::vector<std::pair<bool, std::string>> &out) {
+std::string split_changes(const std::string &value, const char *what, std::vector<std::pair<bool, std::string>> &out) {
     size_t start = 0;
     while (start <= value.size()) {
         size_t comma = value.find(',', start);
@@ -103,8 +104,7 @@ std::string number_fault(const std::string &text, const char *what, long lo, lon
     auto r = std::from_chars(text.data(), text.data() + text.size(), out);
     if (text.empty() || r.ptr != text.data() + text.size() || r.ec == std::errc::invalid_argument)
         return what + std::string(": '") + text + "' is not a whole number (" + range + ")";
-    if (r.ec != std::errc() || out < lo || out > hi)
-        return what + std::string(" ") + text + " is outside " + range;
+    if (r.ec != std::errc() || out < lo || out > hi) return what + std::string(" ") + text + " is outside " + range;
     return "";
 }
 
@@ -243,12 +243,14 @@ const char *const kFields = "class, password, credits, flags, screen-width, scre
 int user_set(const std::string &dir, const std::vector<std::string> &args) {
     const std::string &id = args[1];
     const std::string &name = args[2];
-    static const char *const fields[] = {"class", "password", "credits", "flags", "screen-width", "screen-length", "key"};
+    static const char *const fields[] = {"class",        "password",      "credits", "flags",
+                                         "screen-width", "screen-length", "key"};
     if (std::none_of(std::begin(fields), std::end(fields), [&](const char *f) { return name == f; }))
         return usage_error("user set: no field '" + name + "' (fields: " + kFields + ")");
     if (name == "password" && args.size() != 3)
-        return usage_error("user set ID password takes no value on the command line, where others can see it: "
-                           "it is asked for on a terminal, or read from stdin");
+        return usage_error(
+            "user set ID password takes no value on the command line, where others can see it: "
+            "it is asked for on a terminal, or read from stdin");
     if (name != "password" && args.size() != 4) return usage_error("user set ID " + name + " needs a VALUE");
     const std::string value = args.size() > 3 ? args[3] : "";
 
@@ -303,7 +305,8 @@ int user_set(const std::string &dir, const std::vector<std::string> &args) {
             if (give || own.count(key)) continue;
             std::string why = user + " holds no own key " + key + " (own keys: " + join(own) + ")";
             const ClassDefinition *cls = find_class(settings, field(a.class_name, sizeof a.class_name));
-            if (cls && std::any_of(cls->keys.begin(), cls->keys.end(), [&](const std::string &k) { return same_key(k, key); }))
+            if (cls &&
+                std::any_of(cls->keys.begin(), cls->keys.end(), [&](const std::string &k) { return same_key(k, key); }))
                 why += "; the class " + cls->name + " gives it: change the class or CLASSES.CFG";
             return fail(why + "; nothing changed");
         }
@@ -313,18 +316,23 @@ int user_set(const std::string &dir, const std::vector<std::string> &args) {
                 if (!give_key(a.user_id, key, give)) break;
         }
         if (!written("changing the keys")) return kFailed;
-        CallTransaction t;
-        done = "own keys " + join(own) + " -> " + join(own_keys(a.user_id));
+        std::set<std::string> after;
+        {
+            CallTransaction t;
+            after = own_keys(a.user_id);
+        }
+        done = "own keys " + join(own) + " -> " + join(after);
     } else {
         if (name == "flags") {
             std::vector<std::pair<bool, std::string>> changes;
-            if (std::string why = split_changes(value, "NAME", changes); !why.empty()) return fail(why + " (names: " + flag_list() + ")");
+            if (std::string why = split_changes(value, "NAME", changes); !why.empty())
+                return fail(why + " (names: " + flag_list() + ")");
             for (const auto &[set, flag] : changes) {
                 const FlagName *f = std::find_if(std::begin(kFlags), std::end(kFlags),
                                                  [&](const FlagName &k) { return same_key(k.name, flag); });
                 if (f == std::end(kFlags)) return fail("there is no flag '" + flag + "' (flags: " + flag_list() + ")");
-                changed.account_flags = static_cast<uint16_t>(set ? changed.account_flags | f->bit
-                                                                  : changed.account_flags & ~f->bit);
+                changed.account_flags =
+                    static_cast<uint16_t>(set ? changed.account_flags | f->bit : changed.account_flags & ~f->bit);
             }
             done = "flags " + flags_text(a.account_flags) + " -> " + flags_text(changed.account_flags);
         } else {
@@ -354,7 +362,8 @@ int user_set(const std::string &dir, const std::vector<std::string> &args) {
                 if (name == "credits") now.credit_balance = changed.credit_balance;
                 if (name == "screen-width") now.screen_width = changed.screen_width;
                 if (name == "screen-length") now.screen_length = changed.screen_length;
-                if (!save_account(now)) report_data_error(data_error().empty() ? "the account could not be written" : data_error());
+                if (!save_account(now))
+                    report_data_error(data_error().empty() ? "the account could not be written" : data_error());
             } else {
                 report_data_error("the account is gone");
             }
@@ -372,7 +381,7 @@ int user_delete(const std::string &dir, const std::string &id) {
     if (!check_bbs_directory(dir) || !lock_directory(lock, dir, "user delete") || !read_settings(dir, settings, true))
         return kFailed;
     {
-        // Looked up before the plug-ins start, which they need not for nothing.
+        // Looked up first: an unknown user-ID need not start the plug-ins.
         HostFiles files;
         account_record a;
         if (!files.open(dir, settings)) return kFailed;
@@ -402,8 +411,9 @@ int command_user(const std::string &dir, const std::vector<std::string> &args) {
     if (verb == "add" && (args.size() == 2 || args.size() == 3)) return user_add(dir, args);
     if (verb == "set" && (args.size() == 3 || args.size() == 4)) return user_set(dir, args);
     if (verb == "delete" && args.size() == 2) return user_delete(dir, args[1]);
-    return usage_error("user takes: list | show ID | add ID [CLASS] | set ID FIELD VALUE | delete ID "
-                       "(quote a user-ID that holds blanks)");
+    return usage_error(
+        "user takes: list | show ID | add ID [CLASS] | set ID FIELD VALUE | delete ID "
+        "(quote a user-ID that holds blanks)");
 }
 
 }  // namespace bbs
