@@ -165,6 +165,7 @@ bool Bbs::start() {
     HostSettings settings;
     errors_.clear();
     if (!load_settings(dir_, settings, errors_)) return false;
+    settings.run_missed_cleanup = options_.run_missed_cleanup;
     set_audit_listener([this](const AuditEntry &e) { audit.push_back(e); });
     set_mail_listener([this](const mail_header &h, const std::string &text) { sent_mail.push_back({h, text}); });
     started_ = start_host(dir_, settings, bin_dir(), &terminal_, &clock_, errors_);

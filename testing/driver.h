@@ -82,6 +82,7 @@ struct BbsOptions {
     std::string clock_mode;                    // CLOCK_MODE; empty: the host's default
     int year = 2026, month = 12, day = 11, hour = 12, minute = 0, second = 0;
     bool start = true;                         // start the host at once
+    bool run_missed_cleanup = true;            // HostSettings::run_missed_cleanup
 };
 
 class Bbs {

@@ -311,6 +311,25 @@ TEST(DailyCleanUp, AMissedCleanUpRunsAtStartUpAndNotAgainAfterARestart) {
     EXPECT_EQ(details(bbs, "TEST CLEANUP").size(), 1u);
 }
 
+TEST(DailyCleanUp, AStartThatSkipsTheMissedCleanUpLeavesItDue) {
+    BbsOptions o = with_plugins({"KRVTSTA"});
+    o.hour = 10;
+    o.run_missed_cleanup = false;
+    Bbs bbs(o);
+    uint16_t last = sv2.cleanup_date;
+    bbs.stop();
+    bbs.clock().step(86400);
+    ASSERT_TRUE(bbs.start());
+    EXPECT_TRUE(details(bbs, "TEST CLEANUP").empty());
+    bbs.stop();
+    // Still due for the next start that runs it.
+    system_variables saved{};
+    ASSERT_TRUE(open_data_store(bbs.directory()));
+    EXPECT_TRUE(load_blob("sv2", &saved, sizeof saved));
+    close_data_store();
+    EXPECT_EQ(saved.cleanup_date, last);
+}
+
 TEST(Shutdown, TellsCallersAndRunsHangUpAndShutdownRoutines) {
     Bbs bbs(with_plugins({"KRVTSTA"}));
     bbs.add_user("Alice", "secret1");
@@ -327,7 +346,9 @@ TEST(Purge, RemovesTaggedAccountsAndTellsEveryPlugin) {
     account_record gone = bbs.add_user("Gone", "secret2");
     gone.account_flags |= ACCOUNT_TAGGED_FOR_DELETION;
     bbs.write_account(gone);
-    EXPECT_EQ(purge_tagged_accounts(), 1);
+    std::vector<std::string> removed;
+    EXPECT_EQ(purge_tagged_accounts(&removed), 1);
+    EXPECT_EQ(removed, std::vector<std::string>{"Gone"});
     EXPECT_EQ(details(bbs, "TEST DELETE"), (std::vector<std::string>{"KRVTSTA Gone", "KRVTSTB Gone"}));
     account_record a;
     EXPECT_FALSE(bbs.read_account("Gone", a));

@@ -21,15 +21,6 @@ void exec(const char *sql) {
     if (!Statement(sql).run()) report_startup_error(std::string("host database: ") + data_error());
 }
 
-// Keys given to one user besides those of his class.
-std::set<std::string> own_keys(const char *user_id) {
-    std::set<std::string> keys;
-    Statement st("SELECT key FROM user_keys WHERE user_id = ?1");
-    st.bind(1, user_id);
-    while (st.row()) keys.insert(upper(st.text(0)));
-    return keys;
-}
-
 std::set<std::string> keys_of(const char *user_id, const char *class_name) {
     std::set<std::string> keys = own_keys(user_id);
     if (const ClassDefinition *cls = class_definition(class_name))
@@ -75,6 +66,14 @@ void point_other(int chan) {
     othuap = &core().lines[chan]->account;
 }
 }  // namespace
+
+std::set<std::string> own_keys(const char *user_id) {
+    std::set<std::string> keys;
+    Statement st("SELECT key FROM user_keys WHERE user_id = ?1");
+    st.bind(1, user_id);
+    while (st.row()) keys.insert(upper(st.text(0)));
+    return keys;
+}
 
 void init_classes() {
     Core &c = core();

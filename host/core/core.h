@@ -75,6 +75,10 @@ struct HostSettings {
     int input_limit = 255;
     int output_stall_seconds = 120; // output untaken this long: the caller is disconnected
     std::vector<ClassDefinition> classes;
+    // A daily clean-up missed while the host was down runs at start-up. The
+    // operator's commands that start the plug-ins for other work (purge,
+    // deleting an account) turn this off: the clean-up is left to serving.
+    bool run_missed_cleanup = true;
 };
 
 // --------------------------------------------------------- the core API
@@ -96,6 +100,18 @@ bool start_host(const std::string &directory, const HostSettings &settings,
                 std::vector<std::string> &errors);
 // Callers told, hang-up and shutdown routines, files closed.
 void stop_host(const std::string &farewell);
+// The files of a BBS directory without its plug-ins, for the operator's
+// commands on accounts: the data store, the account file, the host's tables,
+// the classes of `settings`, and the BBS's clock (the offset the host keeps
+// included) for dates and audit entries. What serving keeps in memory (the
+// system variables, the clock offset) is never written back, so this is safe
+// while another process serves the directory. False, with the reason, when
+// the files cannot be opened. close_host_files() closes them.
+bool open_host_files(const std::string &directory, const HostSettings &settings, ClockPort *clock,
+                     std::string &error);
+void close_host_files();
+// The file NAME.so in `folder`, the case of NAME ignored; empty when none.
+std::string find_plugin(const std::string &folder, const std::string &name);
 bool host_running();
 const std::vector<LoadedModule> &loaded_modules();
 // The chkuid/chkpsw chains as installed, first called first.
@@ -114,7 +130,9 @@ int64_t next_timer_ms();      // monotonic time of the next timer, or -1
 
 // Operator work.
 void run_daily_cleanup();
-int purge_tagged_accounts();
+// Removes every account tagged for deletion (each plug-in's account-deletion
+// routine runs for it); the count, and the user-IDs in `removed` if given.
+int purge_tagged_accounts(std::vector<std::string> *removed = nullptr);
 void set_audit_listener(std::function<void(const AuditEntry &)> listener);
 // Each mail a plug-in hands to simpsnd, as it built it: the header's bytes
 // and the text. Called before the mail is stored, whatever becomes of it.

@@ -28,21 +28,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-// NAME.so in the plug-in folder, the case of NAME ignored.
-std::string find_plugin(const std::string &folder, const std::string &name) {
-    std::string wanted = name + ".so";
-    DIR *d = opendir(folder.c_str());
-    if (d == nullptr) return "";
-    std::string found;
-    while (dirent *e = readdir(d))
-        if (strcasecmp(e->d_name, wanted.c_str()) == 0) {
-            found = folder + "/" + e->d_name;
-            break;
-        }
-    closedir(d);
-    return found;
-}
-
 void save_system_variables() { store_blob("sv2", &sv2, sizeof sv2); }
 
 bool cleanup_due() {
@@ -74,6 +59,20 @@ void end_timed_classes() {
     }
 }
 }  // namespace
+
+std::string find_plugin(const std::string &folder, const std::string &name) {
+    std::string wanted = name + ".so";
+    DIR *d = opendir(folder.c_str());
+    if (d == nullptr) return "";
+    std::string found;
+    while (dirent *e = readdir(d))
+        if (strcasecmp(e->d_name, wanted.c_str()) == 0) {
+            found = folder + "/" + e->d_name;
+            break;
+        }
+    closedir(d);
+    return found;
+}
 
 bool start_host(const std::string &directory, const HostSettings &settings, const std::string &plugin_directory,
                 TerminalPort *terminal, ClockPort *clock, std::vector<std::string> &errors) {
@@ -157,8 +156,46 @@ bool start_host(const std::string &directory, const HostSettings &settings, cons
         return false;
     }
     c.running = true;
-    if (cleanup_due()) run_daily_cleanup();
+    if (settings.run_missed_cleanup && cleanup_due()) run_daily_cleanup();
     return true;
+}
+
+bool open_host_files(const std::string &directory, const HostSettings &settings, ClockPort *clock,
+                     std::string &error) {
+    Core &c = core();
+    clear_startup_errors();
+    clear_data_error();
+    set_bbs_directory(directory);
+    c.settings = settings;
+    c.terminal = nullptr;
+    c.clock = clock;
+    c.clock_offset = 0;
+    if (!open_data_store(directory)) {
+        error = "cannot open the data files in " + directory + ": " + data_error();
+        return false;
+    }
+    {
+        CallTransaction t;
+        accbb = dfaOpen("ACCBB.DAT", sizeof(account_record), nullptr);
+        init_accounts();
+        init_mail();
+        load_blob("clock_offset", &c.clock_offset, sizeof c.clock_offset);
+    }
+    init_classes();
+    std::string why = !startup_errors().empty() ? startup_errors().front() : data_error();
+    if (accbb == nullptr && why.empty()) why = "cannot open ACCBB.DAT";
+    if (!why.empty()) {
+        error = "the data files in " + directory + ": " + why;
+        close_host_files();
+        return false;
+    }
+    return true;
+}
+
+void close_host_files() {
+    close_data_store();
+    accbb = nullptr;
+    core().clock = nullptr;
 }
 
 void stop_host(const std::string &farewell) {
@@ -225,7 +262,7 @@ void run_daily_cleanup() {
     save_system_variables();
 }
 
-int purge_tagged_accounts() {
+int purge_tagged_accounts(std::vector<std::string> *removed_ids) {
     std::vector<account_record> tagged;
     if (accbb == nullptr) return 0;
     {
@@ -239,7 +276,10 @@ int purge_tagged_accounts() {
     int removed = 0;
     for (const account_record &a : tagged) {
         CallTransaction t;
-        if (remove_account(a, "tagged for deletion, purged by the operator")) ++removed;
+        if (remove_account(a, "tagged for deletion, purged by the operator")) {
+            ++removed;
+            if (removed_ids != nullptr) removed_ids->push_back(a.user_id);
+        }
     }
     return removed;
 }

@@ -120,6 +120,7 @@ void init_classes();
 void init_accounts();
 
 bool give_key(const char *user_id, const std::string &key, bool give);
+std::set<std::string> own_keys(const char *user_id);  // given to the user besides his class's, upper case
 bool remove_account(const account_record &account, const char *why);
 
 // Dates (text.cpp).
