@@ -376,8 +376,9 @@ TEST_F(Operator, PurgeRemovesOnlyTaggedAccountsAndLeavesAMissedCleanUpToCleanup)
 TEST_F(Operator, CheckFindsFaultsByFileAndLineWithoutTouchingTheDirectory) {
     auto snapshot = [&] {
         std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
-        for (const auto &e : fs::directory_iterator(dir_))
-            files[e.path().filename()] = {e.file_size(), e.last_write_time()};
+        for (const auto &e : fs::recursive_directory_iterator(dir_))
+            if (e.is_regular_file())
+                files[fs::relative(e.path(), dir_).string()] = {e.file_size(), e.last_write_time()};
         return files;
     };
     Result sound = bbs({"check"});

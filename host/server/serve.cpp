@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "dir_lock.h"
 #include "operator.h"
 #include "settings.h"
 #include "system_clock.h"
@@ -57,6 +58,11 @@ int command_serve(const std::string &dir) {
     std::vector<std::string> errors;
     if (!fs::is_directory(dir)) {
         std::fprintf(stderr, "bbshost: %s is not a directory (make a BBS with: bbshost init DIR)\n", dir.c_str());
+        return 1;
+    }
+    DirectoryLock lock;
+    if (!lock.acquire(dir, "serve")) {
+        std::fprintf(stderr, "bbshost: %s\n", lock.error().c_str());
         return 1;
     }
     if (!load_settings(dir, settings, errors)) {
