@@ -126,10 +126,10 @@ class Host:
         return subprocess.run([self.bbshost, "-d", self.dir, *args], capture_output=True, text=True,
                               input=stdin)
 
-    def telnet(self, timeout=10):
-        """Debian's telnet client on the host's port."""
+    def telnet(self, timeout=10, rows=24, columns=80):
+        """Debian's telnet client on the host's port, in a window of the given size."""
         child = pexpect.spawn("telnet", ["127.0.0.1", str(self.port)], encoding="latin-1", timeout=timeout,
-                              dimensions=(24, 80))
+                              dimensions=(rows, columns))
         child.expect("User-ID")
         return child
 

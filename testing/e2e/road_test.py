@@ -35,8 +35,8 @@ class Road(unittest.TestCase):
     def tearDown(self):
         self.host.cleanup()
 
-    def sign_up(self, user_id, password):
-        c = self.host.telnet()
+    def sign_up(self, user_id, password, rows=24, columns=80):
+        c = self.host.telnet(rows=rows, columns=columns)
         c.sendline("NEW")
         c.expect("Choose a user-ID")
         c.sendline(user_id)
@@ -53,7 +53,7 @@ class Road(unittest.TestCase):
         bob = self.sign_up("Bob", "bobpass")
         log_off(bob, "Bob")
 
-        alice = self.sign_up("Alice Smith", "alicepw")
+        alice = self.sign_up("Alice Smith", "alicepw", rows=40, columns=100)
         self.assertIn("Test plug-in A", alice.before)
         alice.sendline("1")                                  # enter the module by number
         alice.expect("You are in the test plug-in.")
@@ -75,6 +75,8 @@ class Road(unittest.TestCase):
         alice.expect("Alice Smith")
         menu(alice)
         log_off(alice, "Alice Smith")
+        shown = self.host.run("user", "show", "Alice Smith").stdout
+        self.assertIn("100 columns, 40 lines", shown)          # her telnet window, told by NAWS
 
         bob = log_on(self.host, "Bob", "bobpass")
         bob.expect("You have 1 unread mail")
@@ -126,6 +128,9 @@ class Road(unittest.TestCase):
         self.assertRegex(console, r"1 KRVTSTA\s+loaded")
         self.assertIn("Password check, first called first: KRVTSTA -> host", console)
         self.assertIn(f"127.0.0.1:{self.host.port}", console)
+        second = self.host.run("serve")                     # one host per BBS directory
+        self.assertEqual(second.returncode, 1)
+        self.assertIn("being served", second.stderr)
         self.assertEqual(self.host.stop(), 0)
         c.expect("shutting down")
         c.expect(pexpect.EOF)
