@@ -419,6 +419,24 @@ TEST(Lookup, OnsysFindsSignedOnUsersOnly) {
     EXPECT_EQ(uisusn, a);
 }
 
+TEST(Lookup, TheWhoListShowsTheWholeStatusOfALineLoggingOn) {
+    Bbs bbs(with_plugins({}));
+    bbs.add_user("Alice", "secret1");
+    int caller = bbs.connect();
+    int a = bbs.log_on("Alice", "secret1");
+    curusr(caller);
+    shochl("Suspended user (hanging up)", 9, baudat(0, 0));
+    bbs.take_output(a);
+    bbs.type(a, "W");
+    std::string out = bbs.take_output(a);
+    EXPECT_NE(out.find("(Logging on)                   Suspended user (hanging up)\n"), std::string::npos) << out;
+    // A new call starts without it.
+    bbs.hang_up(caller);
+    EXPECT_EQ(bbs.line(caller).status_text, "Suspended user (hanging up)");
+    bbs.connect(caller);
+    EXPECT_EQ(bbs.line(caller).status_text, "");
+}
+
 TEST(Text, WordsAndTheCommandReader) {
     Bbs bbs(with_plugins({}));
     EXPECT_TRUE(sameas("Bob", "bOB"));

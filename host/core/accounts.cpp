@@ -252,9 +252,34 @@ void accacct(struct account_record *, int) {
     // in; the changed record reaches the file when it is written back.
 }
 
+// A plug-in hands over an account to be removed (NoGhost does so for an
+// account whose class no longer exists). The host removes nothing on the
+// spot: a class missing after an edit of CLASSES.CFG must not cost its
+// members their accounts, passwords and mail. The account is tagged for
+// deletion, which makes it absent to every log-on from then on, and the
+// audit trail says so; the operator's purge removes it, or the operator mends
+// it (the class back, the flag cleared with `user set`). 1 when the account
+// is tagged (now or before), 0 when there is no such account.
 int delacct(struct account_record *account) {
     if (account == nullptr) return 0;
-    return bbs::remove_account(*account, "removed by a plug-in") ? 1 : 0;
+    char user_id[UIDSIZ];
+    stlcpy(user_id, account->user_id, sizeof user_id);
+    account_record stored;
+    if (!bbs::load_account(user_id, stored)) return 0;
+    account->account_flags |= ACCOUNT_TAGGED_FOR_DELETION;
+    // A line that holds the account writes it back when it hangs up: that
+    // copy carries the tag too, so the hang-up does not undo it.
+    for (auto &line : bbs::core().lines)
+        if (line->road != bbs::Road::Free && sameas(line->account.user_id, user_id))
+            line->account.account_flags |= ACCOUNT_TAGGED_FOR_DELETION;
+    if (stored.account_flags & ACCOUNT_TAGGED_FOR_DELETION) return 1;
+    stored.account_flags |= ACCOUNT_TAGGED_FOR_DELETION;
+    if (!bbs::save_account(stored)) return 0;
+    char class_name[sizeof stored.class_name + 1];
+    stlcpy(class_name, stored.class_name, sizeof class_name);
+    bbs::write_audit("ACCOUNT TAGGED FOR DELETION", std::string("User-ID: ") + user_id + " (class " + class_name +
+                                                        "; handed over by a plug-in, bbshost purge removes it)");
+    return 1;
 }
 
 int tstcrd(long amount) {

@@ -148,11 +148,14 @@ void shocst(const char *summary, const char *format, ...) {
     bbs::write_audit(summary ? summary : "", detail);
 }
 
+// The status of the current line as the who list shows it while the caller
+// logs on. The speed text is the plug-in's rendering of the line's speed,
+// which the host already knows; only the text and its number are kept.
 void shochl(const char *text, int number, const char *) {
     Line *line = bbs::line_at(usrnum);
     if (line == nullptr) return;
-    stzcpy(line->session.status_text, text, sizeof line->session.status_text);
-    line->session.status_number = number;
+    line->status_text = text != nullptr ? text : "";
+    line->status_number = number;
 }
 
 char *baudat(int32_t speed, int) {
@@ -164,10 +167,20 @@ char *baudat(int32_t speed, int) {
     return buffer;
 }
 
-// The line's terminal settings follow its account record; the telnet front
-// end asks the terminal itself, so these have nothing to restore.
-void stansi(void) {}
+// The current line takes the terminal settings of the account just loaded
+// into it: the window the caller's terminal reported (if it did) wins over
+// the size stored in the account, and the line wraps at the account's width.
+void stansi(void) {
+    Line *line = bbs::line_at(usrnum);
+    if (line != nullptr) bbs::apply_window(*line);
+}
+
+// parsin splits a copy of the input line, so `input` always holds the whole
+// line as typed: there is nothing to put back.
 void rstrin(void) {}
+
+// The line's flow-control and transfer settings: a telnet connection has
+// none (see btuxnf), so there is nothing to restore.
 void rstrxf(void) {}
 
 char *makhdl(char *user_id) {

@@ -15,14 +15,36 @@ const char *kFreePlaceholder = "(Free)";
 
 void say(int n, const std::string &text) { deliver(n, text); }
 
-// The size the caller's terminal reported wins over the size stored in his
-// account: the account keeps the last one he called with.
-void apply_window(Line &line) {
-    if (line.window_width > 0) line.account.screen_width = static_cast<uint8_t>(std::min(line.window_width, 255));
-    if (line.window_length > 0) line.account.screen_length = static_cast<uint8_t>(std::min(line.window_length, 255));
+void prompt_user_id(int n) { say(n, "\nUser-ID (or NEW to sign up): "); }
+
+// Back to the log-on placeholder after a refused user-ID or password: a check
+// may have loaded the account into the line (or, refusing, cleared it). The
+// caller's screen and terminal settings stay with the line.
+void restore_placeholder(Line &line) {
+    account_record placeholder{};
+    std::strcpy(placeholder.user_id, kLogonPlaceholder);
+    placeholder.terminal_flags = line.account.terminal_flags;
+    placeholder.screen_width = line.account.screen_width ? line.account.screen_width : 80;
+    placeholder.screen_length = line.account.screen_length ? line.account.screen_length : 24;
+    line.account = placeholder;
+    line.keys.clear();
+    line.session.current_class_record = nullptr;
 }
 
-void prompt_user_id(int n) { say(n, "\nUser-ID (or NEW to sign up): "); }
+// While a caller's log-on step runs (his password check, connect hooks and
+// log-on routines), the disconnections asked for wait until it is over. A
+// check that ends another line (a ghost of the same caller) thus has that
+// line hung up after the caller is signed on: the ghost's hang-up routines
+// never see a caller half-way through his log-on.
+struct HoldDrops {
+    HoldDrops() { ++core().call_depth; }
+    ~HoldDrops() {
+        --core().call_depth;
+        finish_drops();
+    }
+    HoldDrops(const HoldDrops &) = delete;
+    HoldDrops &operator=(const HoldDrops &) = delete;
+};
 
 void prompt_password(int n) {
     core().terminal->set_echo(n, false);
@@ -124,6 +146,9 @@ int host_chkpsw(const char *password) {
     return check_password(usaptr->user_id, password ? password : "") ? 1 : 0;
 }
 
+// The host's own answer to "is this caller spared the deadbeat refusal?":
+// it has no ground of its own. The checks themselves look at the key that
+// SAMPLE_KEY names and at the account's NO_DEADBEAT flag.
 int host_hdlsmp() { return 0; }
 
 void host_bgnedt(int text_size, char *text, int topic_size, char *topic, editor_done_t done, int) {
@@ -224,8 +249,8 @@ void who_is_on(int n) {
                                                    l.session.current_module < static_cast<int>(c.modules.size())
                                                ? c.modules[l.session.current_module]->name
                                                : "Main menu")
-                                        : "Logging on";
-        std::snprintf(row, sizeof row, "  %02X     %-30s %s\n", channel[i] & 0xFF, l.account.user_id, where.c_str());
+                                        : (l.status_text.empty() ? "Logging on" : l.status_text);
+        std::snprintf(row, sizeof row, "  %02X     %-30s %.60s\n", channel[i] & 0xFF, l.account.user_id, where.c_str());
         out += row;
     }
     say(n, out);
@@ -328,6 +353,7 @@ void logon_input(int n, std::string_view text) {
         set_input(t);
         int result = plugin_call(n, [&] { return chkuid(t.c_str()); });
         if (line.road == Road::Free || line.drop_requested) return;
+        if (result != UID_ACCEPTED) restore_placeholder(line);
         switch (result) {
         case UID_ACCEPTED:
             line.road = Road::AskPassword;
@@ -352,17 +378,13 @@ void logon_input(int n, std::string_view text) {
         c.terminal->set_echo(n, true);
         say(n, "\n");
         std::string password(text);
+        HoldDrops held;
         int ok = plugin_call(n, [&] { return chkpsw(password.c_str()); });
         if (line.road == Road::Free || line.drop_requested) return;
         if (ok) return sign_on(n);
         say(n, "Wrong password.\n");
         std::string who = line.account.user_id;
-        account_record placeholder{};
-        std::strcpy(placeholder.user_id, kLogonPlaceholder);
-        placeholder.screen_width = line.account.screen_width;
-        placeholder.screen_length = line.account.screen_length;
-        line.account = placeholder;
-        line.keys.clear();
+        restore_placeholder(line);
         return fail_try(n, "wrong password for " + who);
     }
     case Road::NewUserId: {
@@ -429,6 +451,12 @@ void logon_input(int n, std::string_view text) {
 
 }  // namespace
 
+void apply_window(Line &line) {
+    if (line.window_width > 0) line.account.screen_width = static_cast<uint8_t>(std::min(line.window_width, 255));
+    if (line.window_length > 0) line.account.screen_length = static_cast<uint8_t>(std::min(line.window_length, 255));
+    line.wrap_width = line.account.screen_width;
+}
+
 void show_menu(int n) {
     Core &c = core();
     std::string out = "\nMain menu\n";
@@ -490,6 +518,8 @@ void line_connected(int n, int32_t baud_rate) {
     line->last_input_ms = c.clock ? c.clock->monotonic_ms() : 0;
     line->idle_warned = false;
     line->window_width = line->window_length = 0;
+    line->status_text.clear();
+    line->status_number = 0;
     deliver(n, "\nWelcome to the BBS. Channel " + std::to_string(channel[n] & 0xFF) + ".\n");
     prompt_user_id(n);
 }

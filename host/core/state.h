@@ -55,6 +55,11 @@ struct Line {
     int wrap_width = 0;
     int window_width = 0;           // the caller's terminal window, when it told us (0: not told)
     int window_length = 0;
+    // What shochl last said of the line, whole (a status text may be longer
+    // than any field of the session record). The who list shows it while the
+    // caller logs on; it stays after a hang-up until the line's next call.
+    std::string status_text;
+    int status_number = 0;
     EditorJob editor;
 };
 
@@ -108,6 +113,9 @@ void finish_drops();     // hang up lines whose disconnection was asked for
 // The caller's road (road.cpp).
 void show_menu(int line);
 void hang_up_now(int line);
+// The window the caller's terminal reported wins over the size stored in his
+// account; the line's wrap width follows the account's width.
+void apply_window(Line &line);
 
 // Accounts (accounts.cpp).
 bool load_account(const char *user_id, account_record &out);

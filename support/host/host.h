@@ -80,11 +80,11 @@ struct session_record {
     int32_t host_substate;         // 32: the host's own
     uint32_t logon_counter;        // 36
     int32_t session_tally;         // 40
-    char status_text[24];          // 44: the host's own (set by shochl)
+    char reserved_a[24];           // 44: the host's own
     struct class_record *current_class_record; // 68 (72 on a 64-bit build)
     uint16_t logon_date;           // the host's own: when the caller signed on
     uint16_t logon_time;
-    int32_t status_number;         // the host's own (set by shochl)
+    int32_t reserved_b;            // the host's own
     char reserved[16];
 };
 
