@@ -15,6 +15,7 @@ namespace bbs {
 void reset_registrations();
 void register_menu();
 void run_due_timers();
+void count_call_seconds();
 void check_idle_lines();
 void install_host_checks();
 void init_classes();
@@ -241,6 +242,7 @@ void set_mail_listener(std::function<void(const mail_header &, const std::string
 
 void host_tick() {
     if (!core().running) return;
+    count_call_seconds();
     run_due_timers();
     check_idle_lines();
     if (cleanup_due()) run_daily_cleanup();

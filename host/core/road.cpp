@@ -488,6 +488,7 @@ void line_connected(int n, int32_t baud_rate) {
     line->account.screen_length = 24;
     line->road = Road::AskUserId;
     line->last_input_ms = c.clock ? c.clock->monotonic_ms() : 0;
+    line->connected_ms = line->last_input_ms;
     line->idle_warned = false;
     line->window_width = line->window_length = 0;
     deliver(n, "\nWelcome to the BBS. Channel " + std::to_string(channel[n] & 0xFF) + ".\n");
@@ -541,6 +542,20 @@ void line_dropped(int n) {
     Line *line = line_at(n);
     if (line == nullptr || line->road == Road::Free) return;
     hang_up_now(n);
+}
+
+// session_tally is the host's count for a line: the whole seconds since
+// the call began. Plug-ins compare it between lines (Free Line picks the
+// caller on-line longest), so it is brought up to date before timers run.
+void count_call_seconds() {
+    Core &c = core();
+    if (c.clock == nullptr) return;
+    int64_t now_ms = c.clock->monotonic_ms();
+    for (auto &line : c.lines) {
+        if (line->road == Road::Free) continue;
+        int64_t seconds = (now_ms - line->connected_ms) / 1000;
+        line->session.session_tally = static_cast<int32_t>(std::min<int64_t>(seconds, INT32_MAX));
+    }
 }
 
 void check_idle_lines() {
