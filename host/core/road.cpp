@@ -213,6 +213,24 @@ bool global_command(int n, std::string_view text) {
     return false;
 }
 
+// A global command may move its caller by setting current_module (AFK parks
+// an away caller in its own module and later puts him back where he was).
+// The caller's road follows: into that module's input routine, or back to
+// the menu when he is in no module.
+void follow_current_module(int n) {
+    Line &line = *line_at(n);
+    if (line.drop_requested || (line.road != Road::Menu && line.road != Road::InModule)) return;
+    int number = line.session.current_module;
+    bool in_module = number > 0 && number < static_cast<int>(core().modules.size());
+    if (line.road == Road::Menu && in_module) {
+        line.road = Road::InModule;
+    } else if (line.road == Road::InModule && !in_module) {
+        line.session.current_module = 0;
+        line.road = Road::Menu;
+        show_menu(n);
+    }
+}
+
 void who_is_on(int n) {
     std::string out = "\nChannel  User-ID                        Where\n";
     Core &c = core();
@@ -519,10 +537,16 @@ void line_input(int n, std::string_view raw) {
     select_line(n);
     switch (line->road) {
     case Road::Menu:
-        if (!global_command(n, text)) menu_input(n, text);
+        if (!global_command(n, text))
+            menu_input(n, text);
+        else
+            follow_current_module(n);
         break;
     case Road::InModule:
-        if (!global_command(n, text)) module_input(n, text);
+        if (!global_command(n, text))
+            module_input(n, text);
+        else
+            follow_current_module(n);
         break;
     case Road::MailMenu:
         mail_input(n, text);
