@@ -46,7 +46,7 @@ class Away(unittest.TestCase):
         watcher.expect("Alice is busy. You will be told")
         time.sleep(3)                                   # a check or more: still waiting
         watcher.line("BUSY STATUS")
-        watcher.expect("you are waiting for Alice")
+        watcher.expect("Your BUSY request: waiting for Alice")
 
         alice.line("AFK")
         alice.expect("You are now at your keyboard.")
