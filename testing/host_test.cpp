@@ -633,6 +633,25 @@ TEST(ModuleOrder, TheHostLoadsPluginsInTheOrderTheToolLeaves) {
     EXPECT_EQ(check_chain(true), (std::vector<std::string>{"KRVTSTA", "KRVTSTB", "host"}));
 }
 
+TEST(Tally, EachLineCountsTheSecondsOfItsCall) {
+    Bbs bbs(with_plugins({}));
+    bbs.add_user("Alice", "secret1");
+    int a = bbs.connect();
+    bbs.advance(10);
+    EXPECT_EQ(bbs.line(a).session.session_tally, 10);  // counted from the connection, log-on included
+    bbs.type(a, "Alice");
+    bbs.type(a, "secret1");
+    int b = bbs.connect();
+    bbs.advance(5);
+    EXPECT_EQ(bbs.line(a).session.session_tally, 15);
+    EXPECT_EQ(bbs.line(b).session.session_tally, 5);
+    bbs.hang_up(a);
+    EXPECT_EQ(bbs.line(a).session.session_tally, 0);
+    bbs.connect(a);
+    bbs.advance(1);
+    EXPECT_EQ(bbs.line(a).session.session_tally, 1);  // a new call starts again
+}
+
 TEST(Idle, AQuietCallerIsWarnedThenLoggedOffAndInputResetsTheCount) {
     BbsOptions o = with_plugins({"KRVTSTA"});
     o.idle_warn_seconds = 60;

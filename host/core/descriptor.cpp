@@ -14,6 +14,7 @@
 #include "descriptor.h"
 
 #include <deque>
+#include <filesystem>
 #include <set>
 
 #include "config_lines.h"
@@ -89,11 +90,29 @@ bool offered_on_menu(const std::string &name) {
 
 void forget_descriptors() { names_off_menu().clear(); }
 
+namespace {
+int g_gmdnam_calls = 0;
+}
+
+int gmdnam_calls() { return g_gmdnam_calls; }
+
+void read_descriptor_of_plugin(const std::string &dll, const std::vector<std::string> &registered_names) {
+    std::string path = find_file_ignoring_case(dll + ".MDF");
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return;
+    std::vector<std::string> errors;
+    std::optional<ModuleDescription> found = parse_descriptor_file(path, errors);
+    for (const std::string &e : errors) report_startup_error(e);
+    if (found && !found->on_menu)
+        for (const std::string &name : registered_names) names_off_menu().insert(name);
+}
+
 }  // namespace bbs
 
 // A name the plug-in may keep: gmdnam's texts live as long as the process.
 const char *gmdnam(const char *descriptor_file) {
     static std::deque<std::string> names;
+    ++bbs::g_gmdnam_calls;
     std::string requested = descriptor_file ? descriptor_file : "";
     if (requested.empty()) {
         bbs::report_startup_error("gmdnam called without a file name");

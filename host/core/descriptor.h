@@ -22,6 +22,16 @@ struct ModuleDescription {
 bool offered_on_menu(const std::string &name);
 void forget_descriptors();
 
+// How many times plug-ins have called gmdnam: the loader tells by it whether
+// a plug-in read a descriptor file of its own while it started.
+int gmdnam_calls();
+
+// A plug-in that takes its registered name from elsewhere (AFK reads it from
+// an option) does not call gmdnam; the loader then reads the descriptor file
+// named after its DLL= line, if there is one, for its MENU setting, which
+// applies to the modules the plug-in registered (`registered_names`).
+void read_descriptor_of_plugin(const std::string &dll, const std::vector<std::string> &registered_names);
+
 // Parses a descriptor file's text. Errors are appended as "FILE:LINE: ..."
 // (or "FILE: ..." for a fault of the whole file); the result is empty
 // unless there was none.

@@ -15,6 +15,7 @@ namespace bbs {
 void reset_registrations();
 void register_menu();
 void run_due_timers();
+void count_call_seconds();
 void check_idle_lines();
 void install_host_checks();
 void init_classes();
@@ -144,7 +145,14 @@ bool start_host(const std::string &directory, const HostSettings &settings, cons
         c.handles.push_back(handle);
         chkuid_t uid_before = chkuid;
         chkpsw_t psw_before = chkpsw;
+        const int gmdnam_before = gmdnam_calls();
+        const size_t modules_before = c.modules.size();
         plugin_call(-1, [&] { init(); });
+        if (gmdnam_calls() == gmdnam_before) {
+            std::vector<std::string> registered;
+            for (size_t i = modules_before; i < c.modules.size(); ++i) registered.push_back(c.modules[i]->name);
+            read_descriptor_of_plugin(dll, registered);
+        }
         if (chkuid != uid_before) g_uid_chain.push_back(dll);
         if (chkpsw != psw_before) g_psw_chain.push_back(dll);
         c.loaded.push_back({dll, "loaded"});
@@ -241,6 +249,7 @@ void set_mail_listener(std::function<void(const mail_header &, const std::string
 
 void host_tick() {
     if (!core().running) return;
+    count_call_seconds();
     run_due_timers();
     check_idle_lines();
     if (cleanup_due()) run_daily_cleanup();

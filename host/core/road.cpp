@@ -238,6 +238,24 @@ bool global_command(int n, std::string_view text) {
     return false;
 }
 
+// A global command may move its caller by setting current_module (AFK parks
+// an away caller in its own module and later puts him back where he was).
+// The caller's road follows: into that module's input routine, or back to
+// the menu when he is in no module.
+void follow_current_module(int n) {
+    Line &line = *line_at(n);
+    if (line.drop_requested || (line.road != Road::Menu && line.road != Road::InModule)) return;
+    int number = line.session.current_module;
+    bool in_module = number > 0 && number < static_cast<int>(core().modules.size());
+    if (line.road == Road::Menu && in_module) {
+        line.road = Road::InModule;
+    } else if (line.road == Road::InModule && !in_module) {
+        line.session.current_module = 0;
+        line.road = Road::Menu;
+        show_menu(n);
+    }
+}
+
 void who_is_on(int n) {
     std::string out = "\nChannel  User-ID                        Where\n";
     Core &c = core();
@@ -516,6 +534,7 @@ void line_connected(int n, int32_t baud_rate) {
     line->account.screen_length = 24;
     line->road = Road::AskUserId;
     line->last_input_ms = c.clock ? c.clock->monotonic_ms() : 0;
+    line->connected_ms = line->last_input_ms;
     line->idle_warned = false;
     line->window_width = line->window_length = 0;
     line->status_text.clear();
@@ -548,10 +567,16 @@ void line_input(int n, std::string_view raw) {
     select_line(n);
     switch (line->road) {
     case Road::Menu:
-        if (!global_command(n, text)) menu_input(n, text);
+        if (!global_command(n, text))
+            menu_input(n, text);
+        else
+            follow_current_module(n);
         break;
     case Road::InModule:
-        if (!global_command(n, text)) module_input(n, text);
+        if (!global_command(n, text))
+            module_input(n, text);
+        else
+            follow_current_module(n);
         break;
     case Road::MailMenu:
         mail_input(n, text);
@@ -571,6 +596,20 @@ void line_dropped(int n) {
     Line *line = line_at(n);
     if (line == nullptr || line->road == Road::Free) return;
     hang_up_now(n);
+}
+
+// session_tally is the host's count for a line: the whole seconds since
+// the call began. Plug-ins compare it between lines (Free Line picks the
+// caller on-line longest), so it is brought up to date before timers run.
+void count_call_seconds() {
+    Core &c = core();
+    if (c.clock == nullptr) return;
+    int64_t now_ms = c.clock->monotonic_ms();
+    for (auto &line : c.lines) {
+        if (line->road == Road::Free) continue;
+        int64_t seconds = (now_ms - line->connected_ms) / 1000;
+        line->session.session_tally = static_cast<int32_t>(std::min<int64_t>(seconds, INT32_MAX));
+    }
 }
 
 void check_idle_lines() {

@@ -50,6 +50,7 @@ struct Line {
     bool signed_on = false;         // connect hooks and log-on routines have run
     bool drop_requested = false;    // bbsdsc/byenow: hang up at the end of the current call
     int64_t last_input_ms = 0;
+    int64_t connected_ms = 0;       // when the call began; session_tally counts seconds from it
     bool idle_warned = false;
     void (*poller)() = nullptr;
     int wrap_width = 0;

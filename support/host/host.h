@@ -79,7 +79,7 @@ struct session_record {
     int32_t module_substate;       // 28
     int32_t host_substate;         // 32: the host's own
     uint32_t logon_counter;        // 36
-    int32_t session_tally;         // 40
+    int32_t session_tally;         // 40: seconds since the call on this line began, kept by the host
     char reserved_a[24];           // 44: the host's own
     struct class_record *current_class_record; // 68 (72 on a 64-bit build)
     uint16_t logon_date;           // the host's own: when the caller signed on

@@ -1,6 +1,7 @@
 // A small plug-in that exercises the frame: init order, a re-arming timer,
 // polling under limited output room, a global command, a chained password
-// check, the log-on, hang-up and shutdown routines. Built twice, as KRVTSTA
+// check, the log-on, hang-up and shutdown routines. Its dialogue echoes what
+// it is given, so it also stands in for a module that another hands lines to. Built twice, as KRVTSTA
 // and KRVTSTB, from this one source.
 #include <cstdlib>
 
@@ -135,6 +136,8 @@ int input_routine() {
         usrptr->module_substate = 1;
     } else if (margc > 0 && sameas(margv[0], "QUIT")) {
         stay = 0;
+    } else if (margc > 0 && sameas(margv[0], "WORDS")) {
+        prfmsg(14, static_cast<int>(margc), margv[margc - 1]);  // how the line was parsed
     } else if (margc > 0 && sameas(margv[0], "EDIT")) {
         edit_area *area = reinterpret_cast<edit_area *>(vdaptr);
         bgnedt(sizeof area->text, area->text, sizeof area->topic, area->topic, editor_done, 12);
