@@ -38,7 +38,7 @@ std::string page(const std::string &text, int prompt) {
 // "line 01\n" ... "line 10\n": five pages of a 38 x 3 screen.
 std::string numbered_lines(int count) {
     std::string text;
-    char line[16];
+    char line[32];
     for (int i = 1; i <= count; ++i) {
         std::snprintf(line, sizeof line, "line %02d\n", i);
         text += line;
