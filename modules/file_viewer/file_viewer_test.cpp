@@ -31,6 +31,16 @@ int open_fds() {
     return count;
 }
 
+// Descriptors open in this process on the file at `path`.
+int fds_on(const std::string &path) {
+    std::error_code ec;
+    const std::filesystem::path wanted = std::filesystem::canonical(path, ec);
+    int count = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", ec))
+        count += std::filesystem::read_symlink(entry.path(), ec) == wanted;
+    return count;
+}
+
 std::string page(const std::string &text, int prompt) {
     return "<" + std::to_string(FV_PAGE_HEADER) + ">" + text + "<" + std::to_string(prompt) + ">";
 }
@@ -533,6 +543,20 @@ TEST_F(FileViewer, HangingUpWhileAPageIsReadStopsPollingAndClosesTheFile) {
     open(n, "LINES.TXT");
     bbs.hang_up(n);
     EXPECT_EQ(open_fds(), base);
+}
+
+TEST_F(FileViewer, ShuttingDownClosesEveryViewersFile) {
+    put("LINES.TXT", numbered_lines(10));
+    bbs.add_user("Second", "secret2");
+    const std::string path = bbs.directory() + "/LINES.TXT";
+    int n = enter();
+    open(n, "LINES.TXT");                      // a page on display
+    int m = bbs.log_on("Second", "secret2");
+    bbs.type(m, "1");
+    bbs.type(m, "LINES.TXT");                  // a page being read
+    EXPECT_EQ(fds_on(path), 2);
+    bbs.stop();
+    EXPECT_EQ(fds_on(path), 0);
 }
 
 class BesideAnotherModule : public FileViewer {
