@@ -143,14 +143,16 @@ int open_by_walk(int dir_fd, const char *name) {
     return fail(EISDIR);
 }
 
-}  // namespace
-
+// A name refused on sight: absolute, or holding a ".." component (even one
+// that would come back into the tree).
 bool leaves_tree_by_name(const char *name) {
     if (name[0] == '/') return true;
     for (const std::string &part : components(name))
         if (part == "..") return true;
     return false;
 }
+
+}  // namespace
 
 int open_beneath(int dir_fd, const char *name, BeneathMethod method) {
     if (name == nullptr || name[0] == '\0') return fail(ENOENT);

@@ -21,10 +21,6 @@ enum class BeneathMethod {
 // method fails with ENOSYS on a kernel without openat2.
 int open_beneath(int dir_fd, const char *name, BeneathMethod method);
 
-// True when `name` is one that open_beneath refuses on sight: empty
-// components aside, absolute or holding a ".." component.
-bool leaves_tree_by_name(const char *name);
-
 }  // namespace bbs
 
 #endif
