@@ -625,8 +625,10 @@ TEST(BbsFiles, CallersReadTheTreesTextsButNeverTheHostsOwnFiles) {
         int result;  // 0: opens
     } cases[] = {
         {"files/NOTE.TXT", 0},
+        {"Files/note.txt", 0},                // case ignored, as for every name the host is given
         {"WGSERV.CFG", 0},
         {"ACCBB.DAT", BBS_FILE_REFUSED},
+        {"accbb.dat", BBS_FILE_REFUSED},
         {"BBSHOST.DB", BBS_FILE_REFUSED},
         {"AUDIT.TXT", BBS_FILE_REFUSED},
         {"files/OLD.BAK", BBS_FILE_REFUSED},  // a copy of the account file

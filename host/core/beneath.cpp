@@ -1,11 +1,13 @@
 // Opening a name below a directory (see beneath.h).
 #include "beneath.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <limits.h>
+#include <strings.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -62,12 +64,37 @@ int open_by_kernel(int dir_fd, const char *name) {
 #endif
 }
 
+// Opens `part` of the directory `dir_fd` as a path (a link itself, not
+// what it points at). With `ignore_case`, a part that is not there as
+// written is looked for with its case ignored; `part` becomes the name found.
+int open_part(int dir_fd, std::string &part, bool ignore_case) {
+    int fd = openat(dir_fd, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT || !ignore_case) return fd;
+    int listing = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (dir == nullptr) {
+        if (listing >= 0) close(listing);
+        return fail(ENOENT);
+    }
+    std::string found;
+    while (dirent *entry = readdir(dir)) {
+        if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    if (found.empty()) return fail(ENOENT);
+    part = found;
+    return openat(dir_fd, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
 // Resolves the name one component at a time, holding a descriptor of every
 // directory passed through. ".." (met only inside a link's target) goes back
 // to the descriptor held for the parent rather than asking the file system,
 // so no rename can carry the walk above the tree; each component is opened
 // with O_NOFOLLOW, so a link is read by us, never followed by the kernel.
-int open_by_walk(int dir_fd, const char *name) {
+int open_by_walk(int dir_fd, const char *name, bool ignore_case) {
     std::vector<int> held;
     auto release = [&held] {
         int saved = errno;
@@ -96,7 +123,7 @@ int open_by_walk(int dir_fd, const char *name) {
             held.pop_back();
             continue;
         }
-        int fd = openat(held.back(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        int fd = open_part(held.back(), part, ignore_case);
         struct stat st;
         if (fd < 0 || fstat(fd, &st) != 0) {
             if (fd >= 0) close(fd);
@@ -154,10 +181,10 @@ bool leaves_tree_by_name(const char *name) {
 
 }  // namespace
 
-int open_beneath(int dir_fd, const char *name, BeneathMethod method) {
+int open_beneath(int dir_fd, const char *name, BeneathMethod method, bool ignore_case) {
     if (name == nullptr || name[0] == '\0') return fail(ENOENT);
     if (leaves_tree_by_name(name)) return fail(EXDEV);
-    return method == BeneathMethod::kernel ? open_by_kernel(dir_fd, name) : open_by_walk(dir_fd, name);
+    return method == BeneathMethod::kernel ? open_by_kernel(dir_fd, name) : open_by_walk(dir_fd, name, ignore_case);
 }
 
 }  // namespace bbs

@@ -18,8 +18,10 @@ enum class BeneathMethod {
 // outside the tree -- absolute, with a ".." component, or through a symbolic
 // link that leads out (any absolute link counts as leading out) -- fails with
 // errno EXDEV, and nothing outside the tree is opened on the way. The kernel
-// method fails with ENOSYS on a kernel without openat2.
-int open_beneath(int dir_fd, const char *name, BeneathMethod method);
+// method fails with ENOSYS on a kernel without openat2. With `ignore_case`
+// the walk takes a component that is not there as written to be the one
+// whose name equals it with case ignored (the kernel method ignores it).
+int open_beneath(int dir_fd, const char *name, BeneathMethod method, bool ignore_case = false);
 
 }  // namespace bbs
 

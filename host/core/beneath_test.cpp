@@ -45,7 +45,7 @@ std::string read_all(int fd) {
 //   loop -> loop
 //   fifo                     a named pipe
 // SECRET.TXT                 beside the tree: never to be read
-class Beneath : public ::testing::TestWithParam<BeneathMethod> {
+class Tree : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/bbs-beneath-XXXXXX";
@@ -68,11 +68,6 @@ protected:
         ASSERT_EQ(mkfifo((root_ / "fifo").c_str(), 0600), 0);
         dir_ = open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         ASSERT_GE(dir_, 0);
-        if (GetParam() == BeneathMethod::kernel) {
-            int probe = bbs::open_beneath(dir_, "NEWS.TXT", BeneathMethod::kernel);
-            if (probe < 0 && errno == ENOSYS) GTEST_SKIP() << "this kernel has no openat2";
-            if (probe >= 0) close(probe);
-        }
     }
     void TearDown() override {
         if (dir_ >= 0) close(dir_);
@@ -81,6 +76,18 @@ protected:
     }
     fs::path outside_, root_;
     int dir_ = -1;
+};
+
+class Beneath : public Tree, public ::testing::WithParamInterface<BeneathMethod> {
+protected:
+    void SetUp() override {
+        Tree::SetUp();
+        if (GetParam() == BeneathMethod::kernel) {
+            int probe = bbs::open_beneath(dir_, "NEWS.TXT", BeneathMethod::kernel);
+            if (probe < 0 && errno == ENOSYS) GTEST_SKIP() << "this kernel has no openat2";
+            if (probe >= 0) close(probe);
+        }
+    }
 };
 
 TEST_P(Beneath, NamesInsideOpenAndNamesLeavingAreRefused) {
@@ -137,6 +144,25 @@ TEST_P(Beneath, ANamedPipeOrADirectoryOpensWithoutBlockingAndIsNoPlainFile) {
         struct stat st;
         ASSERT_EQ(fstat(fd, &st), 0);
         EXPECT_FALSE(S_ISREG(st.st_mode)) << name;
+        close(fd);
+    }
+}
+
+TEST_F(Tree, TheWalkFindsANameWithItsCaseIgnoredAndStillStaysInside) {
+    struct Case {
+        const char *name;
+        const char *content;  // null: refused as leaving the tree
+    } cases[] = {{"news.txt", "news"}, {"FILES/a.txt", "a"}, {"SUB/IN", "news"}, {"Files/Out", nullptr}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(bbs::open_beneath(dir_, c.name, BeneathMethod::walk), -1) << c.name << " as written";
+        int fd = bbs::open_beneath(dir_, c.name, BeneathMethod::walk, true);
+        if (c.content == nullptr) {
+            EXPECT_EQ(fd, -1) << c.name;
+            EXPECT_EQ(errno, EXDEV) << c.name;
+            continue;
+        }
+        ASSERT_GE(fd, 0) << c.name << ": " << strerror(errno);
+        EXPECT_EQ(read_all(fd), c.content) << c.name;
         close(fd);
     }
 }

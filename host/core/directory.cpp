@@ -61,8 +61,12 @@ extern "C" int open_bbs_file(const char *name) {
     if (name == nullptr) return BBS_FILE_NOT_OPENED;
     int dir = open(bbs::bbs_directory().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return BBS_FILE_NOT_OPENED;
+    // The kernel resolves a name as written; one that is not there so (or a
+    // kernel without openat2) is walked, with case ignored as for every
+    // file name the host is given.
     int fd = bbs::open_beneath(dir, name, bbs::BeneathMethod::kernel);
-    if (fd < 0 && errno == ENOSYS) fd = bbs::open_beneath(dir, name, bbs::BeneathMethod::walk);
+    if (fd < 0 && (errno == ENOSYS || errno == ENOENT))
+        fd = bbs::open_beneath(dir, name, bbs::BeneathMethod::walk, true);
     int error = errno;
     close(dir);
     if (fd < 0) {
