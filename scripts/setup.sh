@@ -2,7 +2,7 @@
 # Installs what building and testing need, when it is missing (Debian 12).
 set -euo pipefail
 packages=(g++ cmake make pkg-config libsqlite3-dev sqlite3 libcrypt-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libasio-dev libtelnet-dev telnet expect python3-pexpect)
+          libbenchmark-dev libasio-dev libtelnet-dev telnet expect python3-pexpect clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,8 +3,12 @@
 // caller's road.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -620,6 +624,50 @@ TEST(Audit, EntriesGoToTheAuditFile) {
     text << in.rdbuf();
     EXPECT_NE(text.str().find("12/11/26 12:00:00  TEST INIT\n                   KRVTSTA\n"), std::string::npos)
         << text.str();
+}
+
+// open_bbs_file: plain files of the BBS directory tree open; the host's own
+// databases and audit trail do not, by any name or link; names that leave
+// the tree are refused.
+TEST(BbsFiles, CallersReadTheTreesTextsButNeverTheHostsOwnFiles) {
+    Bbs bbs(with_plugins({"KRVTSTA"}));  // its start-up wrote an audit entry
+    const std::string dir = bbs.directory();
+    std::filesystem::create_directories(dir + "/files");
+    std::ofstream(dir + "/files/NOTE.TXT") << "note";
+    std::filesystem::copy_file(dir + "/ACCBB.DAT", dir + "/files/OLD.BAK");
+    std::filesystem::create_hard_link(dir + "/AUDIT.TXT", dir + "/files/LOG");
+    std::filesystem::create_symlink("../BBSHOST.DB", dir + "/files/db");
+    std::filesystem::create_directories(dir + "/empty");
+    struct Case {
+        const char *name;
+        int result;  // 0: opens
+    } cases[] = {
+        {"files/NOTE.TXT", 0},
+        {"Files/note.txt", 0},                // case ignored, as for every name the host is given
+        {"WGSERV.CFG", 0},
+        {"ACCBB.DAT", BBS_FILE_REFUSED},
+        {"accbb.dat", BBS_FILE_REFUSED},
+        {"BBSHOST.DB", BBS_FILE_REFUSED},
+        {"AUDIT.TXT", BBS_FILE_REFUSED},
+        {"files/OLD.BAK", BBS_FILE_REFUSED},  // a copy of the account file
+        {"files/LOG", BBS_FILE_REFUSED},      // the audit trail under another name
+        {"files/db", BBS_FILE_REFUSED},
+        {"/etc/passwd", BBS_FILE_REFUSED},
+        {"../AUDIT.TXT", BBS_FILE_REFUSED},
+        {"files/NONE.TXT", BBS_FILE_NOT_OPENED},
+        {"empty", BBS_FILE_NOT_OPENED},
+        {"", BBS_FILE_NOT_OPENED},
+    };
+    for (const Case &c : cases) {
+        int fd = open_bbs_file(c.name);
+        if (c.result == 0) {
+            ASSERT_GE(fd, 0) << c.name;
+            EXPECT_EQ(fcntl(fd, F_GETFL) & (O_ACCMODE | O_NONBLOCK), O_RDONLY) << c.name;
+            close(fd);
+        } else {
+            EXPECT_EQ(fd, c.result) << c.name;
+        }
+    }
 }
 
 TEST(ModuleOrder, TheHostLoadsPluginsInTheOrderTheToolLeaves) {

@@ -302,6 +302,21 @@ uint16_t dctime(const char *text);      // 0xFFFF for a text that is not a time 
 char *fileparts(int part, const char *path, char *buffer, int size);
 int set_time_of_day(int hour, int minute, int second, int hundredths);
 
+// ------------------------------------------------------------ text files
+
+// Results of open_bbs_file other than a descriptor.
+#define BBS_FILE_NOT_OPENED (-1)  // no such file, not a plain file, or not readable (errno says why)
+#define BBS_FILE_REFUSED (-2)     // the name leads out of the BBS directory, or to a file the host keeps to itself
+
+// Opens `name`, a path relative to the BBS directory, for reading, and
+// returns its file descriptor (the caller closes it). Each part of the name
+// is found with case ignored when it is not there as written. Only plain
+// files of the directory tree open: a name that is absolute, holds a ".."
+// component or reaches through a symbolic link to outside the tree is
+// refused, and so are the host's own databases and audit trail, however they
+// are named. A name a caller typed goes through here, never straight to open().
+int open_bbs_file(const char *name);
+
 // ------------------------------------------------------ linelib, maillib
 
 void btutsw(int chan, int width);
