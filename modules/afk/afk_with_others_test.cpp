@@ -1,11 +1,16 @@
 // AFK meeting other modules: the Busy Notifier waits on the busy bit AFK sets
 // for an away caller, and a caller parked from inside a module has the
-// configured lines handed to that module. The File Viewer is the module the
-// demo names for that; the test plug-in, which echoes what it is given and
-// says how a line was parsed, stands in for it here.
+// configured lines handed to that module. The test plug-in, which echoes what
+// it is given and says how a line was parsed, shows the order of things; the
+// File Viewer, the module the demo names for the lines, shows that a reader
+// parked in the middle of a file comes back to it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "driver.h"
+#include "file_viewer.h"
 #include "msgfile.h"
 
 using namespace bbs;
@@ -99,6 +104,122 @@ TEST_F(FeedingANameNobodyHas, NeverHandsALineOn) {
     EXPECT_EQ(say(alice, "afk"), "<15|away from>");
     EXPECT_EQ(say(alice, "afk"), "<15|at>");
     EXPECT_EQ(bbs.line(alice).session.current_module, test_module);
+}
+
+// ------------------------------------------------------------ the File Viewer
+
+BbsOptions with_the_viewer(std::map<int, std::string> afk_options = {}) {
+    BbsOptions o;
+    o.plugins = {"KRVFV", "KRVAFK"};
+    o.lines = 4;
+    // The away line asks the viewer for search words, the back line cancels
+    // the search: the reader comes back to the page he left, with a prompt.
+    o.options["krvafk.mcv"] = {{2, "\"USER\""}, {4, "\"Afk\""}, {5, "yes"},  {6, "\"File Viewer\""},
+                               {7, "\"k\""},    {8, "\"\""},    {9, "yes"}, {10, "\"AFK\""},
+                               {11, "yes"}};
+    for (const auto &[number, value] : afk_options) o.options["krvafk.mcv"][number] = value;
+    return o;
+}
+
+std::string page(const std::string &text, int prompt) {
+    return "<" + std::to_string(FV_PAGE_HEADER) + ">" + text + "<" + std::to_string(prompt) + ">";
+}
+
+// LINES.TXT on pages of 38 x 3 (a 20 x 6 screen).
+const std::string kLines = "line 01\nline 02\nline 03\nline 04\nline 05\nline 06\nline 07\nline 08\n";
+const std::string kPages[] = {
+    page("line 01\nline 02\nline 03", FV_PROMPT_NEXT_ONLY),
+    page("\nline 04\nline 05", FV_PROMPT_BOTH),
+    page("\nline 06\nline 07", FV_PROMPT_BOTH),
+};
+
+class AfkAndTheFileViewer : public ::testing::Test {
+protected:
+    explicit AfkAndTheFileViewer(BbsOptions options = with_the_viewer()) : bbs(std::move(options)) {
+        account_record alice = bbs.add_user("Alice", "secret", "USER");
+        alice.screen_width = 20;
+        alice.screen_length = 6;
+        bbs.write_account(alice);
+        std::ofstream(path(), std::ios::binary) << kLines;
+        viewer = findmod("File Viewer");
+        afk = findmod("AFK");
+    }
+    std::string path() { return bbs.directory() + "/LINES.TXT"; }
+    // Descriptors this process holds on LINES.TXT.
+    int open_on_file() {
+        std::error_code ec;
+        const std::filesystem::path wanted = std::filesystem::canonical(path(), ec);
+        int count = 0;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", ec))
+            count += std::filesystem::read_symlink(entry.path(), ec) == wanted;
+        return count;
+    }
+    // Alice, in the viewer, her file named; polling has not run yet.
+    int reading() {
+        int n = bbs.log_on("Alice", "secret");
+        bbs.type(n, "1");
+        EXPECT_EQ(session(n).current_module, viewer);
+        bbs.type(n, "LINES.TXT");
+        bbs.take_output(n);
+        return n;
+    }
+    std::string say(int n, const std::string &text) {
+        bbs.take_output(n);
+        bbs.type(n, text);
+        return bbs.take_output(n);
+    }
+    std::string run(int n) {
+        bbs.poll(1 << 16);
+        return bbs.take_output(n);
+    }
+    // What a line typed shows, the polling it starts included.
+    std::string command(int n, const std::string &text) {
+        std::string out = say(n, text);
+        return out + run(n);
+    }
+    session_record &session(int n) { return bbs.line(n).session; }
+    Bbs bbs;
+    int viewer = -1;
+    int afk = -1;
+};
+
+TEST_F(AfkAndTheFileViewer, AReaderParkedOnAPageComesBackToItAndPagesOn) {
+    ASSERT_GT(viewer, 0);
+    int n = reading();
+    EXPECT_EQ(run(n), kPages[0]);
+    EXPECT_EQ(command(n, "n"), kPages[1]);
+    // The viewer gets the away line while she is still in it, then she is parked.
+    EXPECT_EQ(say(n, "afk"), "<15|away from><14><15>");
+    EXPECT_EQ(session(n).current_module, afk);
+    EXPECT_NE(session(n).session_flags & SESSION_BUSY, 0u);
+    EXPECT_EQ(command(n, "n"), "<20|Afk>");
+    EXPECT_EQ(say(n, "x"), "<20|Afk>");
+    EXPECT_EQ(open_on_file(), 1);
+    // Back on her page; the back line cancels the search the away line began.
+    EXPECT_EQ(command(n, "afk"), "<15|at><12>");
+    EXPECT_EQ(session(n).current_module, viewer);
+    EXPECT_EQ(session(n).module_substate, FV_SHOWING);
+    EXPECT_NE(session(n).session_flags & SESSION_BUSY, 0u);  // the viewer's, not AFK's: it stays
+    EXPECT_EQ(command(n, "n"), kPages[2]);
+    EXPECT_EQ(command(n, "p"), kPages[1]);
+    EXPECT_EQ(say(n, "x").find("Main menu"), 1u);
+    EXPECT_EQ(open_on_file(), 0);
+    EXPECT_EQ(message_selection_depth(), 0u);
+}
+
+// Away while the page is still being made: the page routine waits for her,
+// and the page she asked for is shown once she is back.
+TEST_F(AfkAndTheFileViewer, AReaderParkedWhileAPageIsMadeGetsItOnHerReturn) {
+    int n = reading();
+    bbs.poll(1);  // the first buffer read, not yet formatted
+    ASSERT_EQ(session(n).module_substate, FV_FILE_NAME);
+    EXPECT_EQ(say(n, "afk"), "<15|away from>");  // the away line is not taken while a page is made
+    EXPECT_EQ(run(n), "");
+    EXPECT_EQ(session(n).module_substate, 1);
+    EXPECT_EQ(say(n, "afk"), "<15|at>");
+    EXPECT_EQ(run(n), kPages[0]);
+    EXPECT_EQ(command(n, "n"), kPages[1]);
+    EXPECT_FALSE(polling_pending());
 }
 
 }  // namespace
