@@ -3,7 +3,8 @@
 // configured lines handed to that module. The test plug-in, which echoes what
 // it is given and says how a line was parsed, shows the order of things; the
 // File Viewer, the module the demo names for the lines, shows that a reader
-// parked in the middle of a file comes back to it.
+// parked in the middle of a file comes back to it, and that his file is
+// closed when he hangs up while away.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -220,6 +221,29 @@ TEST_F(AfkAndTheFileViewer, AReaderParkedWhileAPageIsMadeGetsItOnHerReturn) {
     EXPECT_EQ(run(n), kPages[0]);
     EXPECT_EQ(command(n, "n"), kPages[1]);
     EXPECT_FALSE(polling_pending());
+}
+
+// A reader who hangs up while parked has her file closed, whether a page
+// was on display or still being made.
+TEST_F(AfkAndTheFileViewer, AReaderWhoHangsUpWhileParkedHasHerFileClosed) {
+    for (bool page_shown : {true, false}) {
+        int n = reading();
+        if (page_shown) run(n);
+        EXPECT_EQ(open_on_file(), 1);
+        say(n, "afk");
+        ASSERT_EQ(session(n).current_module, afk);
+        bbs.hang_up(n);
+        EXPECT_EQ(open_on_file(), 0) << page_shown;
+        EXPECT_FALSE(polling_pending()) << page_shown;
+    }
+    // Calls on the same line one after another leak nothing either.
+    for (int i = 0; i < 3; ++i) {
+        int n = reading();
+        run(n);
+        say(n, "afk");
+        bbs.hang_up(n);
+    }
+    EXPECT_EQ(open_on_file(), 0);
 }
 
 }  // namespace

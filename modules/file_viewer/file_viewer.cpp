@@ -26,6 +26,13 @@ module_descriptor descriptor = {"", {}, nullptr, input_routine, nullptr, nullptr
 int module_number;
 message_block *block;
 
+// The file each line's viewing holds open, by channel number: the handle in
+// the view state, kept here as well because the volatile data area is every
+// module's, and the caller need not be in the viewer when he hangs up (AFK
+// parks an away caller in a module of its own). What is closed at hang-up
+// is taken from here, never from the area.
+FILE *open_files[MAX_LINES];
+
 constexpr const char *NO_FILE_NAME = "You must pass a filename!";
 constexpr const char *OPEN_FAILED = "Error opening %s.\n";
 
@@ -45,8 +52,13 @@ void end_polling(view_state *view) {
     stop_polling(usrnum);
 }
 
+void close_line_file(int chan) {
+    if (open_files[chan] != nullptr) fclose(open_files[chan]);
+    open_files[chan] = nullptr;
+}
+
 void close_text_file(view_state *view) {
-    if (view->text_file != nullptr) fclose(view->text_file);
+    close_line_file(usrnum);
     view->text_file = nullptr;
 }
 
@@ -180,6 +192,7 @@ int take_file_name(view_state *view) {
     bool fits = std::strlen(input) <= FV_PATH_LIMIT;
     stzcpy(path, input, sizeof path);
     view->text_file = fits ? open_text_file(path) : nullptr;
+    open_files[usrnum] = view->text_file;
     if (view->text_file == nullptr) {
         prf(OPEN_FAILED, fits ? path : input);
         outprf(usrnum);
@@ -275,7 +288,9 @@ int input_routine() {
     setmbk(block);
     if (substate() == FV_ENTERING) {
         // The area may hold what another module left in it: nothing of it
-        // is taken for an open file.
+        // is taken for an open file. A file still held for the line is of a
+        // viewing the caller was taken out of and never brought back to.
+        close_line_file(usrnum);
         std::memset(view, 0, sizeof *view);
         prfmsg(FV_ASK_FILE_NAME);
         outprf(usrnum);
@@ -314,11 +329,15 @@ int input_routine() {
 
 // ------------------------------------------------------- hang-up, shutdown
 
+// The view state is the viewer's only while the caller is in it; his file
+// is closed wherever he is.
 void hangup_routine() {
-    if (usrptr->current_module != module_number) return;
-    view_state *view = reinterpret_cast<view_state *>(vdaoff(usrnum));
-    if (view->polling_active != 0) end_polling(view);
-    close_text_file(view);
+    if (usrptr->current_module == module_number) {
+        view_state *view = reinterpret_cast<view_state *>(vdaoff(usrnum));
+        if (view->polling_active != 0) end_polling(view);
+        view->text_file = nullptr;
+    }
+    close_line_file(usrnum);
 }
 
 void shutdown_routine() { clsmsg(block); }

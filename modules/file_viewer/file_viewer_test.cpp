@@ -528,6 +528,28 @@ TEST_F(FileViewer, ACallerTakenAsideByAnotherModuleKeepsHisPlace) {
     EXPECT_EQ(run(n), kNumberedPages[0]);
 }
 
+// The caller's file is the viewer's to close even while another module has
+// taken him aside: when he hangs up there, and when he comes into the viewer
+// afresh without having been brought back to his viewing.
+TEST_F(FileViewer, TheFileOfACallerTakenAsideIsStillClosed) {
+    put("LINES.TXT", numbered_lines(10));
+    const std::string path = bbs.directory() + "/LINES.TXT";
+    int n = enter();
+    open(n, "LINES.TXT");
+    bbs.line(n).session.current_module = 0;  // as a module that parks callers would
+    bbs.hang_up(n);
+    EXPECT_EQ(fds_on(path), 0);
+
+    n = enter();
+    open(n, "LINES.TXT");
+    bbs.line(n).session.current_module = 0;  // and is never brought back
+    say(n, "x");                             // the host finds him in no module: the menu
+    say(n, "1");
+    EXPECT_EQ(fds_on(path), 0);
+    EXPECT_EQ(open(n, "LINES.TXT"), kNumberedPages[0]);
+    EXPECT_EQ(fds_on(path), 1);
+}
+
 TEST_F(FileViewer, HangingUpWhileAPageIsReadStopsPollingAndClosesTheFile) {
     put("LINES.TXT", numbered_lines(10));
     int base = open_fds();
