@@ -66,13 +66,16 @@ int input_routine() {
 void shutdown_routine() { clsmsg(block); }
 
 // Hands `line` to the input routine of module `number` as if the caller had
-// typed it there; what that routine answers is its own affair.
+// typed it there; what that routine shows is its own affair. A routine that
+// lets the caller go has finished with him, as it would for a line he typed:
+// he is in no module then (the host's menu), and is neither parked in that
+// module nor put back into it.
 void hand_line(int number, const char *line) {
     module_descriptor *other = module[number];
     if (other == nullptr || other->input_routine == nullptr) return;
     stlcpy(input, line, INPUT_SIZE);
     parsin();
-    other->input_routine();
+    if (other->input_routine() == 0) usrptr->current_module = 0;
 }
 
 void park() {

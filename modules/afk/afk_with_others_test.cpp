@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "afk.h"
 #include "driver.h"
 #include "file_viewer.h"
 #include "msgfile.h"
@@ -92,6 +93,27 @@ TEST_F(AfkWithOthers, NoLineIsHandedOutsideThatModule) {
     std::string back = say(alice, "afk");
     EXPECT_EQ(back.rfind("<15|at>\nMain menu", 0), 0u) << back;  // back to the menu: nothing handed
     EXPECT_EQ(back.find("<12|"), std::string::npos);
+}
+
+// A module that lets the caller go on the line it is handed has finished
+// with him: he comes back to the menu, not into the module he left.
+TEST(AfkHandingOn, ALineThatEndsTheModuleSendsTheCallerBackToTheMenu) {
+    for (int option : {AFK_AWAY_INPUT, AFK_BACK_INPUT}) {
+        Bbs bbs(with_others({{option, "\"quit\""}}));
+        bbs.add_user("Alice", "secret", "USER");
+        int alice = bbs.log_on("Alice", "secret");
+        bbs.type(alice, "1");
+        ASSERT_EQ(bbs.line(alice).session.current_module, findmod("Test plug-in A"));
+        bbs.type(alice, "afk");
+        EXPECT_EQ(bbs.line(alice).session.current_module, findmod("AFK")) << option;
+        bbs.type(alice, "afk");
+        std::string back = bbs.take_output(alice);
+        EXPECT_NE(back.find("<15|at>\nMain menu"), std::string::npos) << option << back;
+        EXPECT_EQ(bbs.line(alice).session.current_module, 0) << option;
+        bbs.take_output(alice);
+        bbs.type(alice, "1");  // into it afresh
+        EXPECT_EQ(bbs.take_output(alice), "<11>") << option;
+    }
 }
 
 class FeedingANameNobodyHas : public AfkWithOthers {
@@ -244,6 +266,29 @@ TEST_F(AfkAndTheFileViewer, AReaderWhoHangsUpWhileParkedHasHerFileClosed) {
         bbs.hang_up(n);
     }
     EXPECT_EQ(open_on_file(), 0);
+}
+
+// An away line on which the viewer ends the viewing: she is not put back
+// into it on her return (where the next page would read a closed file).
+class AwayLineEndsTheViewing : public AfkAndTheFileViewer {
+protected:
+    AwayLineEndsTheViewing() : AfkAndTheFileViewer(with_the_viewer({{AFK_AWAY_INPUT, "\"x\""}, {AFK_BACK_INPUT, "\"n\""}})) {}
+};
+
+TEST_F(AwayLineEndsTheViewing, TheReaderComesBackToTheMenu) {
+    int n = reading();
+    run(n);
+    command(n, "n");
+    EXPECT_EQ(say(n, "afk"), "<15|away from>");
+    EXPECT_EQ(open_on_file(), 0);
+    EXPECT_EQ(session(n).current_module, afk);
+    EXPECT_EQ(session(n).session_flags & FV_SESSION_BITS, 0u);  // the viewer let her go
+    std::string back = say(n, "afk");
+    EXPECT_EQ(back.substr(0, back.find("\nMain menu")), "<15|at>");
+    EXPECT_EQ(session(n).current_module, 0);
+    say(n, "1");
+    say(n, "LINES.TXT");
+    EXPECT_EQ(run(n), kPages[0]);
 }
 
 }  // namespace
