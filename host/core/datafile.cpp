@@ -528,6 +528,15 @@ extern "C" int dfaAcqLock(void *record, const void *key, int key_number, int ope
     if (operation != DFA_GET_FIRST && (operation != DFA_GET_EQUAL && operation != DFA_GET_NEXT)) return 0;
     if (operation != DFA_GET_FIRST && key == nullptr) return 0;
     if (!enter_data()) return 0;
+    // The key may lie in the very buffer the record is read into (the key
+    // of a walk is the record just read): it is copied before the read.
+    char key_copy[KEY_LIMIT];
+    if (key != nullptr) {
+        std::string_view k = lookup_key(key);
+        memcpy(key_copy, k.data(), k.size());
+        key = key_copy;
+        if (k.size() < KEY_LIMIT) key_copy[k.size()] = '\0';
+    }
     sqlite3_stmt *s = nullptr;
     switch (operation) {
     case DFA_GET_EQUAL: s = statement(f, GET_EQUAL); break;
