@@ -69,7 +69,8 @@ void point_other(int chan) {
 
 std::set<std::string> own_keys(const char *user_id) {
     std::set<std::string> keys;
-    Statement st("SELECT key FROM user_keys WHERE user_id = ?1");
+    // Asked for every account a clean-up walks (uhskey): kept prepared.
+    Statement st("SELECT key FROM user_keys WHERE user_id = ?1", Kept{});
     st.bind(1, user_id);
     while (st.row()) keys.insert(upper(st.text(0)));
     return keys;

@@ -290,7 +290,7 @@ TEST_F(Operator, BadUsageAndBadValuesAreRefusedWithNothingChanged) {
         {{"user", "add", "Dave", "NOCLASS"},
          "secret9\n",
          1,
-         "no class 'NOCLASS' in CLASSES.CFG (classes: DEMO, USER, SYSOP)"},
+         "no class 'NOCLASS' in CLASSES.CFG (classes: DEMO, USER, PREMIUM, SYSOP)"},
         {{"user", "add", "CAROL"}, "secret9\n", 1, "already an account 'Carol'"},
         {{"user", "add", "Dave"}, "abc\n", 1, "4 to 64 characters"},
         {{"user", "add", "Dave"}, "", 1, "no password for Dave on stdin"},
