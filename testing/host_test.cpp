@@ -381,6 +381,28 @@ TEST(Classes, TimedSwitchEndsAtTheCleanUpAfterItsDays) {
     EXPECT_STREQ(stored.class_name, "DEMO");
 }
 
+TEST(Classes, ATimedSwitchIntoTheSameClassStartsItsDaysAgainAndStillGoesBack) {
+    Bbs bbs(with_plugins({}));
+    account_record a = bbs.add_user("Alice", "secret1", "DEMO");
+    ASSERT_EQ(swtcls(&a, 1, "user", 2, 3), 1);
+    EXPECT_STREQ(a.class_name, "USER");  // as CLASSES.CFG names it
+    bbs.clock().step(2 * 86400);
+    ASSERT_EQ(swtcls(&a, 1, "USER", 2, 3), 1);
+    EXPECT_STREQ(a.previous_class_name, "DEMO");
+    EXPECT_EQ(a.class_until, packed_date_after(today(), 3));
+    account_record stored;
+    for (int day = 1; day <= 3; ++day) {
+        bbs.clock().step(86400);
+        run_daily_cleanup();
+        ASSERT_TRUE(bbs.read_account("Alice", stored));
+        EXPECT_STREQ(stored.class_name, day < 3 ? "USER" : "DEMO") << day;
+    }
+    // A class the account holds for good is the one it goes back to.
+    ASSERT_EQ(swtcls(&stored, 1, "USER", 2, 0), 1);
+    ASSERT_EQ(swtcls(&stored, 1, "USER", 2, 2), 1);
+    EXPECT_STREQ(stored.previous_class_name, "USER");
+}
+
 TEST(Keys, ClassKeysOwnKeysTheEmptyKeyAndSysop) {
     Bbs bbs(with_plugins({}));
     bbs.add_user("Alice", "secret1", "USER");

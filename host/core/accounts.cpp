@@ -69,7 +69,8 @@ void point_other(int chan) {
 
 std::set<std::string> own_keys(const char *user_id) {
     std::set<std::string> keys;
-    Statement st("SELECT key FROM user_keys WHERE user_id = ?1");
+    // Asked for every account a clean-up walks (uhskey): kept prepared.
+    Statement st("SELECT key FROM user_keys WHERE user_id = ?1", Kept{});
     st.bind(1, user_id);
     while (st.row()) keys.insert(upper(st.text(0)));
     return keys;
@@ -217,15 +218,27 @@ struct class_record *fndcls(const char *class_name) {
     return nullptr;
 }
 
+// Moves an account into a class: the record given, the account file and,
+// when the user is on-line, his record in memory and his keys. The class is
+// stored under its own name as CLASSES.CFG writes it. A timed switch (days
+// above 0) ends at the clean-up after its days and goes back to the class
+// it remembers; a switch with `keep_previous` remembers the class it leaves
+// even when it is for good. A timed switch into the class a timed switch
+// already put the account in starts its days again and keeps the class to
+// go back to: remembering the timed class itself would make it last for ever.
 int swtcls(struct account_record *account, int keep_previous, const char *class_name, int, int days) {
-    if (account == nullptr || fndcls(class_name) == nullptr) return 0;
+    if (account == nullptr) return 0;
+    const class_record *target = fndcls(class_name);
+    if (target == nullptr) return 0;
     char old_class[sizeof account->class_name + 1];
     stlcpy(old_class, account->class_name, sizeof old_class);
-    // A timed switch remembers the class to go back to when it ends.
-    if (days > 0 || keep_previous) stlcpy(account->previous_class_name, old_class, sizeof account->previous_class_name);
-    stlcpy(account->class_name, class_name, sizeof account->class_name);
-    account->class_until = days > 0 ? bbs::packed_date_after(today(), days) : 0;
+    bool timed_again = sameas(old_class, target->class_name) && account->class_until != 0 &&
+                       account->previous_class_name[0] != '\0';
+    if ((days > 0 || keep_previous) && !timed_again)
+        stlcpy(account->previous_class_name, old_class, sizeof account->previous_class_name);
     if (days <= 0 && !keep_previous) account->previous_class_name[0] = '\0';
+    stlcpy(account->class_name, target->class_name, sizeof account->class_name);
+    account->class_until = days > 0 ? bbs::packed_date_after(today(), days) : 0;
     // The file and the caller on-line (if he is) both follow.
     int chan = bbs::signed_on_line(account->user_id, 1);
     if (Line *line = bbs::line_at(chan)) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
 #include <string_view>
 
@@ -22,6 +23,7 @@ enum Statement {
     STEP_NEXT,
     INSERT,
     UPDATE,
+    UPDATE_RECORD,
     DELETE,
     STATEMENT_COUNT
 };
@@ -29,13 +31,16 @@ enum Statement {
 // Every statement reads or writes the file's schema, whose name stands
 // where the SQL says "$".
 constexpr std::array<const char *, STATEMENT_COUNT> statement_sql = {
-    "SELECT seq, record FROM $.records WHERE key = ?1",
-    "SELECT seq, record FROM $.records ORDER BY key LIMIT 1",
-    "SELECT seq, record FROM $.records WHERE key > ?1 ORDER BY key LIMIT 1",
-    "SELECT seq, record FROM $.records ORDER BY seq LIMIT 1",
-    "SELECT seq, record FROM $.records WHERE seq > ?1 ORDER BY seq LIMIT 1",
+    "SELECT seq, record, key FROM $.records WHERE key = ?1",
+    "SELECT seq, record, key FROM $.records ORDER BY key LIMIT 1",
+    "SELECT seq, record, key FROM $.records WHERE key > ?1 ORDER BY key LIMIT 1",
+    "SELECT seq, record, key FROM $.records ORDER BY seq LIMIT 1",
+    "SELECT seq, record, key FROM $.records WHERE seq > ?1 ORDER BY seq LIMIT 1",
     "INSERT INTO $.records(key, record) VALUES(?1, ?2)",
     "UPDATE $.records SET key = ?1, record = ?2 WHERE seq = ?3",
+    // A rewrite that keeps the key leaves the key's index alone: most
+    // updates are of this kind, and the index is half their cost.
+    "UPDATE $.records SET record = ?2 WHERE seq = ?3",
     "DELETE FROM $.records WHERE seq = ?1",
 };
 
@@ -61,6 +66,7 @@ struct dfa_file {
     // ends the first but keeps the second, so a walk can delete as it goes.
     bool has_current = false;
     sqlite3_int64 current = 0;
+    std::string current_key;  // the key column of the current record, as stored
     bool has_position = false;
     sqlite3_int64 position = 0;
 };
@@ -79,6 +85,7 @@ struct Store {
 
 Store g_store;
 std::vector<std::unique_ptr<dfa_file>> g_handles;
+std::map<std::string, sqlite3_stmt *> g_kept;
 std::vector<dfa_file *> g_selection_stack;
 dfa_file *g_selected = nullptr;
 std::string g_error;
@@ -200,6 +207,9 @@ int run_read(dfa_file *f, sqlite3_stmt *s, void *record) {
     int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
         sqlite3_int64 seq = sqlite3_column_int64(s, 0);
+        const unsigned char *stored_key = sqlite3_column_text(s, 2);
+        f->current_key.assign(stored_key != nullptr ? reinterpret_cast<const char *>(stored_key) : "",
+                              static_cast<size_t>(sqlite3_column_bytes(s, 2)));
         if (record != nullptr) {
             const void *bytes = sqlite3_column_blob(s, 1);
             size_t stored = static_cast<size_t>(sqlite3_column_bytes(s, 1));
@@ -350,6 +360,8 @@ void close_data_store() {
         finalize_statements(f.get());
         f->open_count = 0;
     }
+    for (auto &[sql, statement] : g_kept) sqlite3_finalize(statement);
+    g_kept.clear();
     sqlite3_close(g_store.db);
     int depth = g_store.depth;  // CallTransactions still alive end harmlessly
     g_store = Store{};
@@ -377,6 +389,22 @@ CallTransaction::~CallTransaction() {
 bool join_transaction() { return enter_data(); }
 
 void report_data_error(const std::string &what) { fail(what); }
+
+sqlite3_stmt *kept_statement(const char *sql) {
+    if (g_store.db == nullptr) return nullptr;
+    auto it = g_kept.find(sql);
+    if (it == g_kept.end()) {
+        sqlite3_stmt *s = nullptr;
+        if (sqlite3_prepare_v3(g_store.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+            fail_sqlite(nullptr, "cannot prepare a statement");
+            return nullptr;
+        }
+        it = g_kept.emplace(sql, s).first;
+    }
+    sqlite3_reset(it->second);
+    sqlite3_clear_bindings(it->second);
+    return it->second;
+}
 
 const std::string &data_error() { return g_error; }
 void clear_data_error() { g_error.clear(); }
@@ -528,6 +556,15 @@ extern "C" int dfaAcqLock(void *record, const void *key, int key_number, int ope
     if (operation != DFA_GET_FIRST && (operation != DFA_GET_EQUAL && operation != DFA_GET_NEXT)) return 0;
     if (operation != DFA_GET_FIRST && key == nullptr) return 0;
     if (!enter_data()) return 0;
+    // The key may lie in the very buffer the record is read into (the key
+    // of a walk is the record just read): it is copied before the read.
+    char key_copy[KEY_LIMIT];
+    if (key != nullptr) {
+        std::string_view k = lookup_key(key);
+        memcpy(key_copy, k.data(), k.size());
+        key = key_copy;
+        if (k.size() < KEY_LIMIT) key_copy[k.size()] = '\0';
+    }
     sqlite3_stmt *s = nullptr;
     switch (operation) {
     case DFA_GET_EQUAL: s = statement(f, GET_EQUAL); break;
@@ -562,6 +599,7 @@ extern "C" int dfaInsert(const void *record) {
     bind_text(s, 1, key);
     sqlite3_bind_blob(s, 2, record, f->record_length, SQLITE_STATIC);
     if (run_write(f, s, "insert failed") != WriteResult::done) return 0;
+    f->current_key.assign(key);
     f->has_current = f->has_position = true;
     f->current = f->position = sqlite3_last_insert_rowid(g_store.db);
     return 1;
@@ -575,8 +613,9 @@ extern "C" int dfaUpdate(const void *record) {
     if (f == nullptr || record == nullptr || !f->has_current) return 0;
     if (!record_key(record, f->record_length, key)) return 0;
     if (!enter_data()) return 0;
-    sqlite3_stmt *s = statement(f, UPDATE);
-    bind_text(s, 1, key);
+    bool same_key = key == f->current_key;
+    sqlite3_stmt *s = statement(f, same_key ? UPDATE_RECORD : UPDATE);
+    if (!same_key) bind_text(s, 1, key);
     sqlite3_bind_blob(s, 2, record, f->record_length, SQLITE_STATIC);
     sqlite3_bind_int64(s, 3, f->current);
     if (run_write(f, s, "update failed") != WriteResult::done) return 0;
@@ -584,6 +623,7 @@ extern "C" int dfaUpdate(const void *record) {
         f->has_current = false;
         return 0;
     }
+    if (!same_key) f->current_key.assign(key);
     return 1;
 }
 

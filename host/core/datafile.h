@@ -21,6 +21,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace bbs {
 
@@ -61,6 +62,13 @@ public:
 // Outside any CallTransaction each statement commits on its own and this
 // just answers whether the store can be used.
 bool join_transaction();
+
+// A statement on the host's own tables that the core runs very often (once
+// per account in a clean-up's walk): prepared once, kept while the store is
+// open, finalized when it closes. Handed out reset, bindings cleared; the
+// user resets it when done (Statement does). Null after a failure, which is
+// reported like any other.
+sqlite3_stmt *kept_statement(const char *sql);
 
 // Reports a SQLite failure the core met on host_db(): the current call is
 // rolled back and every further data access in it fails.

@@ -247,6 +247,41 @@ TEST_F(DataFile, UpdateAndDeleteActOnTheCurrentRecordOnly) {
     EXPECT_EQ(value_of("carol"), 30);
 }
 
+// The key column is what the operator reads and what key order follows: an
+// update that keeps the key leaves it, one that changes it (its case alone
+// included) rewrites it.
+TEST_F(DataFile, TheKeyColumnFollowsEveryUpdateThatChangesIt) {
+    open_selected("keys.dat");
+    insert_all({{"bob", 1}, {"carl", 2}});
+    ASSERT_TRUE(get("BOB"));
+    Record r = make("bob", 10);
+    ASSERT_EQ(dfaUpdate(&r), 1);
+    r = make("Bob", 11);
+    ASSERT_EQ(dfaUpdate(&r), 1);  // the same record, still current
+    ASSERT_TRUE(get("carl"));
+    r = make("dora", 20);
+    ASSERT_EQ(dfaUpdate(&r), 1);
+    r = make("dora", 21);
+    ASSERT_EQ(dfaUpdate(&r), 1);
+    r = make("Bob", 22);
+    EXPECT_EQ(dfaUpdate(&r), 0) << "another record holds that key";
+    EXPECT_EQ(value_of("dora"), 21);
+    EXPECT_EQ(value_of("bob"), 11);
+    EXPECT_FALSE(get("carl"));
+
+    bbs::close_data_store();
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((dir_ + "/keys.dat").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt *s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT key FROM records ORDER BY seq", -1, &s, nullptr), SQLITE_OK);
+    Keys stored;
+    while (sqlite3_step(s) == SQLITE_ROW) stored.push_back(reinterpret_cast<const char *>(sqlite3_column_text(s, 0)));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    EXPECT_EQ(stored, (Keys{"Bob", "dora"}));
+    ASSERT_TRUE(bbs::open_data_store(dir_));
+}
+
 TEST_F(DataFile, InsertRefusesATakenKeyAndAKeyWithoutEnd) {
     open_selected("dupes.dat");
     insert_all({{"Bob", 1}});

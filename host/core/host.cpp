@@ -1,9 +1,11 @@
 // Starting and stopping the host, the daily clean-up, the operator's purge.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "datafile.h"
 #include "descriptor.h"
@@ -23,17 +25,58 @@ void init_classes();
 namespace {
 std::vector<std::string> g_uid_chain, g_psw_chain;  // installers, first installed first
 std::string g_sample_key;
+// The working directory the host found, given back when it stops.
+std::string g_previous_directory;
+// The system variables as they were last stored, so that a call that
+// changed them can store them before its transaction ends.
+system_variables g_stored_sv2;
+bool g_sv2_loaded = false;  // sv2 holds the directory's own: start_host read it
+// The day a clean-up failed (its work rolled back): not tried again that
+// day while serving; the files still say it is due.
+uint16_t g_cleanup_failed_on = 0;
 
 std::string lower(std::string s) {
     for (char &ch : s) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
     return s;
 }
 
-void save_system_variables() { store_blob("sv2", &sv2, sizeof sv2); }
+void save_system_variables() {
+    if (store_blob("sv2", &sv2, sizeof sv2)) std::memcpy(&g_stored_sv2, &sv2, sizeof sv2);
+}
+
+// While serving, the host's working directory is the BBS directory: a
+// plug-in that names a file of its own (a report) finds it there. False
+// with the reason when the directory cannot be entered.
+bool enter_bbs_directory(const std::string &directory, std::string &absolute, std::string &why) {
+    std::error_code ec;
+    absolute = std::filesystem::absolute(directory, ec).lexically_normal().string();
+    if (ec) {
+        why = "cannot find the BBS directory " + directory + ": " + ec.message();
+        return false;
+    }
+    while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+    if (g_previous_directory.empty()) {
+        char *cwd = getcwd(nullptr, 0);
+        g_previous_directory = cwd != nullptr ? cwd : "";
+        free(cwd);
+    }
+    if (chdir(absolute.c_str()) != 0) {
+        why = "cannot enter the BBS directory " + directory + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void leave_bbs_directory() {
+    if (!g_previous_directory.empty() && chdir(g_previous_directory.c_str()) != 0) {
+        // The directory we came from is gone; staying where we are is harmless.
+    }
+    g_previous_directory.clear();
+}
 
 bool cleanup_due() {
     uint16_t t = today();
-    if (sv2.cleanup_date == t) return false;
+    if (sv2.cleanup_date == t || g_cleanup_failed_on == t) return false;
     int minutes = (now() >> 11) * 60 + ((now() >> 5) & 63);
     // Yesterday's clean-up never ran (or today's time has come).
     return minutes >= core().settings.cleanup_minutes || sv2.cleanup_date < packed_date_after(t, -1);
@@ -85,22 +128,31 @@ bool start_host(const std::string &directory, const HostSettings &settings, cons
         return false;
     }
     clear_startup_errors();
+    clear_data_error();  // a failure of an earlier run is not this start's
     reset_message_blocks();
     forget_descriptors();
-    set_bbs_directory(directory);
+    std::string absolute, why;
+    if (!enter_bbs_directory(directory, absolute, why)) {
+        errors.push_back(why);
+        leave_bbs_directory();
+        return false;
+    }
+    set_bbs_directory(absolute);
     c.settings = settings;
     c.terminal = terminal;
     c.clock = clock;
     c.clock_offset = 0;
     c.loaded.clear();
+    g_cleanup_failed_on = 0;
     g_uid_chain.clear();
     g_psw_chain.clear();
     outbsz = settings.output_buffer;
     c.vdatmp_buffer.assign(outbsz, 0);
     reset_registrations();
     set_line_count(settings.lines);
-    if (!open_data_store(directory)) {
+    if (!open_data_store(absolute)) {
         errors.push_back("cannot open the data files in " + directory + ": " + data_error());
+        leave_bbs_directory();
         return false;
     }
     {
@@ -114,7 +166,10 @@ bool start_host(const std::string &directory, const HostSettings &settings, cons
         if (!load_blob("sv2", &sv2, sizeof sv2)) {
             int minutes = (now() >> 11) * 60 + ((now() >> 5) & 63);
             sv2.cleanup_date = minutes >= settings.cleanup_minutes ? today() : packed_date_after(today(), -1);
+            save_system_variables();
         }
+        std::memcpy(&g_stored_sv2, &sv2, sizeof sv2);
+        g_sv2_loaded = true;
         load_blob("clock_offset", &c.clock_offset, sizeof c.clock_offset);
     }
     init_classes();
@@ -218,9 +273,10 @@ void stop_host(const std::string &farewell) {
             if (auto routine = c.modules[i]->shutdown_routine) plugin_call(-1, [&] { routine(); });
     if (data_store_open()) {
         CallTransaction t;
-        save_system_variables();
+        if (g_sv2_loaded) save_system_variables();
         store_blob("clock_offset", &c.clock_offset, sizeof c.clock_offset);
     }
+    g_sv2_loaded = false;
     reset_registrations();
     for (void *h : c.handles) dlclose(h);
     c.handles.clear();
@@ -230,6 +286,12 @@ void stop_host(const std::string &farewell) {
     chkuid = nullptr;
     chkpsw = nullptr;
     c.running = false;
+    leave_bbs_directory();
+}
+
+void store_changed_system_variables() {
+    if (!g_sv2_loaded || !data_store_open() || std::memcmp(&g_stored_sv2, &sv2, sizeof sv2) == 0) return;
+    save_system_variables();
 }
 
 bool host_running() { return core().running; }
@@ -255,6 +317,10 @@ void host_tick() {
     if (cleanup_due()) run_daily_cleanup();
 }
 
+// The whole clean-up is one unit of work: every plug-in's routine and the
+// date that says it ran commit together or not at all. A host killed half
+// way through finds the clean-up still due when it starts again, and runs
+// it whole; no plug-in's work (a monthly allotment) is ever done twice.
 void run_daily_cleanup() {
     Core &c = core();
     write_audit("DAILY CLEAN-UP", "Callers logged off for the daily clean-up");
@@ -263,12 +329,24 @@ void run_daily_cleanup() {
         deliver(static_cast<int>(i), "\nThe BBS is closing for its daily clean-up. Please call again in a few minutes.\n");
         hang_up_now(static_cast<int>(i));
     }
-    for (size_t i = 1; i < c.modules.size(); ++i)
-        if (auto routine = c.modules[i]->daily_cleanup_routine) plugin_call(-1, [&] { routine(); });
-    CallTransaction t;
-    end_timed_classes();
-    sv2.cleanup_date = today();
-    save_system_variables();
+    clear_data_error();
+    uint16_t before = sv2.cleanup_date;
+    {
+        CallTransaction t;
+        for (size_t i = 1; i < c.modules.size(); ++i)
+            if (auto routine = c.modules[i]->daily_cleanup_routine) plugin_call(-1, [&] { routine(); });
+        end_timed_classes();
+        sv2.cleanup_date = today();
+        save_system_variables();
+    }
+    if (!data_error().empty()) {
+        // Not tried again and again while serving; the files still say it
+        // is due, and the next start runs it.
+        sv2.cleanup_date = before;
+        std::memcpy(&g_stored_sv2, &sv2, sizeof sv2);
+        g_cleanup_failed_on = today();
+        write_audit("DAILY CLEAN-UP FAILED", "Nothing of it was kept; it runs again at the next start: " + data_error());
+    }
 }
 
 int purge_tagged_accounts(std::vector<std::string> *removed_ids) {

@@ -77,6 +77,7 @@ void begin_plugin_call(int line) {
 
 void end_plugin_call() {
     Core &c = core();
+    store_changed_system_variables();  // a change a routine made to sv2 is kept with its other work
     g_transactions.pop_back();  // commits when it is the outermost
     --c.call_depth;
     int saved = g_saved_usrnum.back();

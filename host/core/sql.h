@@ -13,13 +13,25 @@
 
 namespace bbs {
 
+// Asks Statement for a kept statement (kept_statement) in place of one
+// prepared for this use alone.
+struct Kept {};
+
 class Statement {
 public:
     explicit Statement(const char *sql) {
         if (!join_transaction()) return;
         if (sqlite3_prepare_v2(host_db(), sql, -1, &st_, nullptr) != SQLITE_OK) fail();
     }
-    ~Statement() { sqlite3_finalize(st_); }
+    Statement(const char *sql, Kept) : kept_(true) {
+        if (join_transaction()) st_ = kept_statement(sql);
+    }
+    ~Statement() {
+        if (kept_)
+            sqlite3_reset(st_);
+        else
+            sqlite3_finalize(st_);
+    }
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
@@ -57,10 +69,14 @@ public:
 private:
     void fail() {
         report_data_error(sqlite3_errmsg(host_db()));
-        sqlite3_finalize(st_);
+        if (kept_)
+            sqlite3_reset(st_);
+        else
+            sqlite3_finalize(st_);
         st_ = nullptr;
     }
     sqlite3_stmt *st_ = nullptr;
+    bool kept_ = false;
 };
 
 }  // namespace bbs

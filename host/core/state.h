@@ -110,6 +110,9 @@ auto plugin_call(int line, F &&f) -> decltype(f());
 void begin_plugin_call(int line);
 void end_plugin_call();
 void finish_drops();     // hang up lines whose disconnection was asked for
+// Stores the system variables (sv2) in the current transaction when a
+// routine changed them since they were last stored (host.cpp).
+void store_changed_system_variables();
 
 // The caller's road (road.cpp).
 void show_menu(int line);

@@ -246,7 +246,8 @@ TEST_F(Operator, UsersAreAddedListedShownChangedAndDeleted) {
                                             {"key", "+chat,+Games"},
                                             {"key", "-GAMES"},
                                             {"screen-width", "132"},
-                                            {"screen-length", "0"}}) {
+                                            {"screen-length", "0"},
+                                            {"account-date", "2020-02-29"}}) {
         Result r = bbs({"user", "set", "Carol", change[0], change[1]});
         EXPECT_EQ(r.status, 0) << change[0] << ": " << r.err;
     }
@@ -257,7 +258,8 @@ TEST_F(Operator, UsersAreAddedListedShownChangedAndDeleted) {
     Result show = bbs({"user", "show", "CAROL"});
     for (const char *line : {"User-ID:          carol\n", "Class:            SYSOP\n", "Own keys:         CHAT\n",
                              "Class keys:       SYSOP\n", "Flags:            SUSPENDED\n", "Credits:          250 ",
-                             "Screen:           132 columns, 0 lines\n", "Mail:             0 (0 unread)\n"})
+                             "Screen:           132 columns, 0 lines\n", "Mail:             0 (0 unread)\n",
+                             "Account made:     2020-02-29\n"})
         EXPECT_NE(show.out.find(line), std::string::npos) << line << " in\n" << show.out;
     EXPECT_NE(read_file(dir_ + "/AUDIT.TXT").find("User-ID: carol: credits 100 -> 250 (by the operator)"),
               std::string::npos);
@@ -288,7 +290,7 @@ TEST_F(Operator, BadUsageAndBadValuesAreRefusedWithNothingChanged) {
         {{"user", "add", "Dave", "NOCLASS"},
          "secret9\n",
          1,
-         "no class 'NOCLASS' in CLASSES.CFG (classes: DEMO, USER, SYSOP)"},
+         "no class 'NOCLASS' in CLASSES.CFG (classes: DEMO, USER, PREMIUM, SYSOP)"},
         {{"user", "add", "CAROL"}, "secret9\n", 1, "already an account 'Carol'"},
         {{"user", "add", "Dave"}, "abc\n", 1, "4 to 64 characters"},
         {{"user", "add", "Dave"}, "", 1, "no password for Dave on stdin"},
@@ -301,6 +303,10 @@ TEST_F(Operator, BadUsageAndBadValuesAreRefusedWithNothingChanged) {
         {{"user", "set", "Carol", "screen-width", "10"}, "", 1, "outside 20..255"},
         {{"user", "set", "Carol", "screen-length", "256"}, "", 1, "outside 0..255"},
         {{"user", "set", "Carol", "class", "NOPE"}, "", 1, "no class 'NOPE'"},
+        {{"user", "set", "Carol", "account-date", "2021-02-29"}, "", 1, "not a day written YYYY-MM-DD"},
+        {{"user", "set", "Carol", "account-date", "1979-12-31"}, "", 1, "from 1980-01-01 to 2107-12-31"},
+        {{"user", "set", "Carol", "account-date", "2020-1-05"}, "", 1, "'2020-1-05' is not a day"},
+        {{"user", "set", "Carol", "account-date", "2020-04-31"}, "", 1, "is not a day"},
         {{"user", "set", "Carol", "key", "-USER"}, "", 1, "the class USER gives it"},
         {{"user", "set", "Carol", "key", "+CHAT,+A B"}, "", 1, "'A B' is not a key name"},
         {{"user", "set", "Carol", "password"}, "abc\n", 1, "4 to 64 characters"},

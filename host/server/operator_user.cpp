@@ -108,6 +108,23 @@ std::string number_fault(const std::string &text, const char *what, long lo, lon
     return "";
 }
 
+// A day YYYY-MM-DD that a packed date holds (1980-01-01 to 2107-12-31).
+// Empty when `text` is one; `out` gets the packed date.
+std::string date_fault(const std::string &text, uint16_t &out) {
+    std::string why = "account-date: '" + text + "' is not a day written YYYY-MM-DD from 1980-01-01 to 2107-12-31";
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return why;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (text[i] < '0' || text[i] > '9') return why;
+    int year = std::stoi(text.substr(0, 4)), month = std::stoi(text.substr(5, 2)), day = std::stoi(text.substr(8, 2));
+    static const int days_in[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 ||
+        day > days_in[month - 1] + (month == 2 && leap ? 1 : 0))
+        return why;
+    out = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+    return "";
+}
+
 bool find_account(const std::string &id, account_record &out) {
     CallTransaction t;
     return load_account(id.c_str(), out);
@@ -238,13 +255,13 @@ int user_add(const std::string &dir, const std::vector<std::string> &args) {
     return 0;
 }
 
-const char *const kFields = "class, password, credits, flags, screen-width, screen-length, key";
+const char *const kFields = "class, password, credits, flags, screen-width, screen-length, key, account-date";
 
 int user_set(const std::string &dir, const std::vector<std::string> &args) {
     const std::string &id = args[1];
     const std::string &name = args[2];
     static const char *const fields[] = {"class",        "password",      "credits", "flags",
-                                         "screen-width", "screen-length", "key"};
+                                         "screen-width", "screen-length", "key",     "account-date"};
     if (std::none_of(std::begin(fields), std::end(fields), [&](const char *f) { return name == f; }))
         return usage_error("user set: no field '" + name + "' (fields: " + kFields + ")");
     if (name == "password" && args.size() != 3)
@@ -335,6 +352,10 @@ int user_set(const std::string &dir, const std::vector<std::string> &args) {
                     static_cast<uint16_t>(set ? changed.account_flags | f->bit : changed.account_flags & ~f->bit);
             }
             done = "flags " + flags_text(a.account_flags) + " -> " + flags_text(changed.account_flags);
+        } else if (name == "account-date") {
+            if (std::string why = date_fault(value, changed.account_date); !why.empty())
+                return fail(why + "; nothing changed");
+            done = "account made " + iso_date(a.account_date, "-") + " -> " + iso_date(changed.account_date);
         } else {
             long n = 0;
             std::string why;
@@ -359,6 +380,7 @@ int user_set(const std::string &dir, const std::vector<std::string> &args) {
             // The record as it is now, with only this field changed.
             if (load_account(a.user_id, now)) {
                 if (name == "flags") now.account_flags = changed.account_flags;
+                if (name == "account-date") now.account_date = changed.account_date;
                 if (name == "credits") now.credit_balance = changed.credit_balance;
                 if (name == "screen-width") now.screen_width = changed.screen_width;
                 if (name == "screen-length") now.screen_length = changed.screen_length;
