@@ -1,6 +1,7 @@
 // bbshost: the BBS host server and the operator's command line.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ int main(int argc, char **argv) {
         }
         words.push_back(a);
     }
+    // The host works in the BBS directory while it runs, so a relative name
+    // given here is made absolute first.
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+    if (!ec) dir = absolute.lexically_normal().string();
     std::string command = words.empty() ? "serve" : words[0];
     std::vector<std::string> args(words.size() > 1 ? words.begin() + 1 : words.end(), words.end());
     if (command == "init" && args.size() == 1) return bbs::command_init(args[0]);
