@@ -22,7 +22,6 @@ namespace bbs::testing {
 std::string source_dir() { return BBS_SOURCE_DIR; }
 std::string bin_dir() { return BBS_BIN_DIR; }
 
-namespace {
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -34,6 +33,15 @@ void write_file(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
 }
+
+std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
+    std::vector<std::string> out;
+    for (const AuditEntry &e : bbs.audit)
+        if (e.summary == summary) out.push_back(e.detail);
+    return out;
+}
+
+namespace {
 
 bool ends_with_ignoring_case(const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && strcasecmp(s.c_str() + s.size() - tail.size(), tail.c_str()) == 0;

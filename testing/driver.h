@@ -147,6 +147,13 @@ private:
 std::string source_dir();
 std::string bin_dir();
 
+// The details of the audit entries with this summary, in the order written.
+std::vector<std::string> details(const Bbs &bbs, const std::string &summary);
+
+// A whole file as bytes; a file that cannot be read gives "".
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text);
+
 }  // namespace bbs::testing
 
 #endif

@@ -20,13 +20,6 @@ using namespace bbs::testing;
 
 namespace {
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 BbsOptions with_plugins(std::vector<std::string> plugins) {
     BbsOptions o;
     o.plugins = std::move(plugins);

@@ -20,6 +20,8 @@
 
 namespace fs = std::filesystem;
 using namespace bbs;
+using bbs::testing::read_file;
+using bbs::testing::write_file;
 
 namespace {
 
@@ -29,17 +31,6 @@ struct Result {
     int status = -1;
     std::string out, err;
 };
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 size_t occurrences(const std::string &text, const std::string &what) {
     size_t n = 0;

@@ -17,13 +17,6 @@ using namespace bbs::testing;
 
 namespace {
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 // A wait of ten minutes on every channel, SYSOP exempt, refusals audited;
 // `changed` overrides options by number.
 BbsOptions call_back_bbs(const std::map<int, std::string> &changed = {}) {

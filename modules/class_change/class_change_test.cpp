@@ -17,13 +17,6 @@ using namespace bbs::testing;
 
 namespace {
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 BbsOptions class_change_bbs(const std::string &credits = "100", const std::string &target = "\"Premium\"") {
     BbsOptions o;
     o.plugins = {"KRVCLSCG"};

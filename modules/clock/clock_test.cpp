@@ -11,13 +11,6 @@ using namespace bbs::testing;
 
 namespace {
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 BbsOptions clock_bbs(const std::string &mode = "") {
     BbsOptions o;
     o.plugins = {"KRVCLOCK"};

@@ -19,13 +19,6 @@ namespace {
 
 const char *const kTagged = "KRV Demo Clean Kill Tagged";
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 BbsOptions demo_clean_bbs(const std::string &audit, const std::string &report,
                           const std::string &name = "\"/var/bbs/EZECID.TXT\"") {
     BbsOptions o;

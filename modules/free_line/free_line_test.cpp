@@ -15,13 +15,6 @@ const char *kWarned = "KRV Free Line warned DEMO user";
 const char *kBumped = "KRV Free Line bumped DEMO user";
 const char *kConfigError = "KRV Free Line Config Error";
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 using Strings = std::vector<std::string>;
 
 // Lines 0 to 5 on hardware channels 0 to 5; the range is 1 to 4 with one

@@ -16,13 +16,6 @@ using namespace bbs::testing;
 
 namespace {
 
-std::vector<std::string> details(const Bbs &bbs, const std::string &summary) {
-    std::vector<std::string> out;
-    for (const AuditEntry &e : bbs.audit)
-        if (e.summary == summary) out.push_back(e.detail);
-    return out;
-}
-
 BbsOptions noghost_bbs(const std::string &first = "0", const std::string &last = "FF") {
     BbsOptions o;
     o.plugins = {"KRVGHOST"};

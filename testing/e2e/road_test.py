@@ -124,7 +124,7 @@ class Road(unittest.TestCase):
     def test_shutdown_tells_callers_and_runs_the_routines(self):
         c = self.sign_up("Dave", "davepw1")
         console = self.host.console()
-        self.assertIn("BBS directory:", console)
+        self.assertIn(f"BBS directory: {self.host.dir}\n", console)
         self.assertRegex(console, r"1 KRVTSTA\s+loaded")
         self.assertIn("Password check, first called first: KRVTSTA -> host", console)
         self.assertIn(f"127.0.0.1:{self.host.port}", console)
