@@ -135,6 +135,10 @@ void page_routine() {
     // place: his module_substate is that module's until he comes back.
     if (usrptr->current_module != module_number) return;
     view_state *view = state();
+    if (view->text_file == nullptr || view->text_file != open_files[usrnum]) {
+        end_polling(view);  // nothing of this module's to read: see the input routine
+        return;
+    }
     setmbk(block);
     switch (substate()) {
     case FV_READING: read_step(view); break;
@@ -303,6 +307,15 @@ int input_routine() {
     if (view->polling_active != 0) {
         rstmbk();
         return 1;
+    }
+    // A viewing is read only through the file this module opened for the
+    // line: a handle in the area that is not that one (the area changed
+    // under the viewing, or its file was closed) ends the viewing instead
+    // of being used.
+    if (substate() != FV_FILE_NAME && (view->text_file == nullptr || view->text_file != open_files[usrnum])) {
+        close_line_file(usrnum);
+        view->text_file = nullptr;
+        return leave();
     }
     switch (substate()) {
     case FV_FILE_NAME:

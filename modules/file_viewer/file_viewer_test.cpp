@@ -550,6 +550,27 @@ TEST_F(FileViewer, TheFileOfACallerTakenAsideIsStillClosed) {
     EXPECT_EQ(fds_on(path), 1);
 }
 
+// The area is every module's: a handle in it that is not the file the viewer
+// opened for the line is never read through; the viewing ends instead.
+TEST_F(FileViewer, AHandleInTheAreaThatIsNotTheViewersEndsTheViewing) {
+    put("LINES.TXT", numbered_lines(60));
+    const std::string path = bbs.directory() + "/LINES.TXT";
+    FILE *other = fopen(path.c_str(), "rb");
+    ASSERT_NE(other, nullptr);
+    for (FILE *stale : {static_cast<FILE *>(nullptr), other}) {
+        int n = enter();
+        open(n, "LINES.TXT");
+        view(n).text_file = stale;
+        std::string out = command(n, "n");
+        EXPECT_FALSE(in_viewer(n));
+        EXPECT_EQ(busy_bits(n), 0u);
+        EXPECT_NE(out.find("Main menu"), std::string::npos) << out;
+        EXPECT_EQ(fds_on(path), 1) << "only the test's own handle is left";
+        bbs.hang_up(n);
+    }
+    fclose(other);
+}
+
 TEST_F(FileViewer, HangingUpWhileAPageIsReadStopsPollingAndClosesTheFile) {
     put("LINES.TXT", numbered_lines(10));
     int base = open_fds();
