@@ -217,6 +217,43 @@ TEST_F(Callers, AUserAlreadyOnLineIsRefused) {
     EXPECT_NE(bbs.take_output(m).find("already on-line"), std::string::npos);
 }
 
+// A check in the chain that lets a user-ID through while it is signed on at
+// another line (the host's own refuses it) still never puts one account on
+// two lines: the password is refused as the account being on-line.
+TEST_F(Callers, OneAccountIsNeverSignedOnAtTwoLines) {
+    int waiting = bbs.connect();
+    bbs.type(waiting, "Alice");                        // at the password prompt
+    int other = bbs.log_on("Root", "secret2");
+    stlcpy(bbs.line(other).account.user_id, "Alice",   // as if a check had let Alice through there
+           sizeof bbs.line(other).account.user_id);
+    bbs.take_output(waiting);
+    bbs.type(waiting, "secret1");
+    EXPECT_NE(bbs.take_output(waiting).find("already on-line"), std::string::npos);
+    EXPECT_FALSE(bbs.line(waiting).signed_on);
+    EXPECT_STREQ(bbs.line(waiting).account.user_id, "(Logging on)");
+}
+
+// Two callers signing up under one new user-ID: the second to finish is
+// asked for another, and the first's account and password stand.
+TEST_F(Callers, NoNewAccountOverwritesAnother) {
+    int a = bbs.connect(), b = bbs.connect();
+    for (int n : {a, b}) {
+        bbs.type(n, "NEW");
+        bbs.type(n, "Zed");
+    }
+    for (const char *text : {"zedpass1", "zedpass1"}) bbs.type(a, text);
+    for (const char *text : {"other22", "other22"}) bbs.type(b, text);
+    EXPECT_TRUE(bbs.line(a).signed_on);
+    EXPECT_FALSE(bbs.line(b).signed_on);
+    EXPECT_NE(bbs.take_output(b).find("taken a moment ago"), std::string::npos);
+    bbs.type(b, "Zoe");
+    bbs.type(b, "other22");
+    bbs.type(b, "other22");
+    EXPECT_TRUE(bbs.line(b).signed_on);
+    bbs.hang_up(a);
+    EXPECT_TRUE(bbs.line(bbs.log_on("Zed", "zedpass1")).signed_on) << "the first sign-up's password stands";
+}
+
 TEST_F(Callers, MailIsListedReadWithAReceiptAndDeleted) {
     mail_header h{};
     stlcpy(h.from_name, "Root", sizeof h.from_name);

@@ -90,6 +90,19 @@ void fail_try(int n, const std::string &why) {
     prompt_user_id(n);
 }
 
+// Whether the user-ID is signed on at a line other than n, and not on its
+// way off (a ghost that a log-on guard disconnects once the log-on is over).
+bool signed_on_elsewhere(int n, const char *user_id) {
+    Core &c = core();
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+        const Line &other = *c.lines[i];
+        if (static_cast<int>(i) != n && other.signed_on && !other.drop_requested && other.road != Road::Leaving &&
+            sameas(other.account.user_id, user_id))
+            return true;
+    }
+    return false;
+}
+
 void sign_on(int n) {
     Core &c = core();
     Line &line = *line_at(n);
@@ -399,6 +412,14 @@ void logon_input(int n, std::string_view text) {
         HoldDrops held;
         int ok = plugin_call(n, [&] { return chkpsw(password.c_str()); });
         if (line.road == Road::Free || line.drop_requested) return;
+        if (ok && signed_on_elsewhere(n, line.account.user_id)) {
+            // He signed on at another line while this one was at the
+            // password prompt: one account is never on two lines at once.
+            std::string who = line.account.user_id;
+            say(n, "That user-ID is already on-line.\n");
+            restore_placeholder(line);
+            return fail_try(n, who + " already on-line");
+        }
         if (ok) return sign_on(n);
         say(n, "Wrong password.\n");
         std::string who = line.account.user_id;
@@ -448,9 +469,20 @@ void logon_input(int n, std::string_view text) {
         account.screen_width = line.account.screen_width ? line.account.screen_width : 80;
         account.screen_length = line.account.screen_length ? line.account.screen_length : 24;
         if (const ClassDefinition *cls = class_definition(account.class_name)) account.credit_balance = cls->credits;
-        bool made = false;
-        plugin_call(n, [&] { made = save_account(account) && set_password(account.user_id, line.pending_password); });
+        bool made = false, taken = false;
+        plugin_call(n, [&] {
+            // Another caller may have taken the user-ID since it was chosen:
+            // his account is never overwritten.
+            account_record existing;
+            taken = load_account(account.user_id, existing);
+            made = !taken && save_account(account) && set_password(account.user_id, line.pending_password);
+        });
         line.pending_password.clear();
+        if (taken) {
+            line.road = Road::NewUserId;
+            say(n, "That user-ID was taken a moment ago. Choose another: ");
+            return;
+        }
         if (!made) {
             say(n, "Sorry, your account could not be made. Please call again later.\n");
             line.drop_requested = true;

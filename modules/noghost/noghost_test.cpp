@@ -53,6 +53,21 @@ protected:
     Bbs bbs;
 };
 
+// NoGhost lets a second line through to the password while the first still
+// waits at its own password prompt; when the first gives it too, the line
+// already signed on is cleared as a ghost: never two at once.
+TEST_F(NoGhost, TwoLinesAtThePasswordPromptNeverBothSignOn) {
+    int first = -1, second = -1;
+    type_user_id(first, "Mary Ann");
+    type_user_id(second, "Mary Ann");
+    bbs.type(second, "marypw");
+    ASSERT_TRUE(bbs.line(second).signed_on);
+    bbs.type(first, "marypw");  // the line already on is the ghost now, and goes
+    EXPECT_TRUE(bbs.line(first).signed_on);
+    EXPECT_FALSE(bbs.line(second).signed_on);
+    EXPECT_EQ(details(bbs, "KRV NoGhost: USER NOGHOSTED").size(), 1u);
+}
+
 TEST_F(NoGhost, AUserIdNobodyHoldsIsTheHostsToAccept) {
     int n = bbs.log_on("Mary Ann", "marypw");
     EXPECT_NE(bbs.take_output(n).find("Welcome, Mary Ann!"), std::string::npos);
