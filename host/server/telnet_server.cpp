@@ -406,12 +406,7 @@ void TelnetServer::detach(Connection &c) {
 }
 
 void TelnetServer::peer_gone(const std::shared_ptr<Connection> &c, const std::string &why) {
-    int line = c->line;
-    if (line >= 0) {
-        log_("line " + std::to_string(line) + ": " + why);
-        detach(*c);
-        line_dropped(line);  // hang-up routines run; the line is free again
-    }
+    if (c->line >= 0) log_("line " + std::to_string(c->line) + ": " + why);
     close(c);
 }
 
@@ -420,7 +415,7 @@ void TelnetServer::close(const std::shared_ptr<Connection> &c) {
     if (c->line >= 0) {
         int line = c->line;
         detach(*c);
-        line_dropped(line);
+        line_dropped(line);  // hang-up routines run; the line is free again
     }
     c->closed = true;
     asio::error_code ec;

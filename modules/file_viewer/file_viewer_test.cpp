@@ -115,12 +115,7 @@ protected:
     int32_t substate(int n) { return bbs.line(n).session.module_substate; }
     bool in_viewer(int n) { return bbs.line(n).session.current_module == module_number; }
     uint32_t busy_bits(int n) { return bbs.line(n).session.session_flags & FV_SESSION_BITS; }
-    std::vector<std::string> audit(const std::string &summary) {
-        std::vector<std::string> out;
-        for (const AuditEntry &e : bbs.audit)
-            if (e.summary == summary) out.push_back(e.detail);
-        return out;
-    }
+    std::vector<std::string> audit(const std::string &summary) { return details(bbs, summary); }
     // Output of a call that left the viewer, up to the host's menu.
     static std::string before_menu(const std::string &out) { return out.substr(0, out.find("\nMain menu")); }
 
